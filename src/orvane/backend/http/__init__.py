@@ -1,0 +1,1 @@
+"""The broker's HTTP service: client, contract lists, account queries."""

@@ -1,0 +1,1 @@
+"""Market data from the Solace message bus: topics, quote and bid/ask records."""

@@ -1,0 +1,5 @@
+"""Package-wide helpers: the package's logger."""
+
+import logging
+
+log = logging.getLogger("orvane")
