@@ -1,0 +1,153 @@
+"""Fuzz target: the four contract-list converters with JSON-like replies.
+
+stock_dict_convert, future_dict_convert, option_dict_convert and
+tw_index_dict_convert each get a value drawn from the input (JSON, or the
+sample reply with entries and fields replaced), and so does a pure-Python twin
+of the same conversion. Both must agree: the same exception type, or equal
+results (compared through their repr, so NaN equals NaN).
+"""
+
+import copy
+import sys
+
+from fuzz_driver import Finding, Skip, Values, decode_json, run
+
+sys.setrecursionlimit(10000)
+
+contract = None
+SAMPLES = {}
+
+
+def check_available():
+    global contract
+    try:
+        from orvane.backend.http import contract as c
+    except ImportError as e:
+        raise Skip("orvane.backend.http.contract not importable (%s)" % e)
+    contract = c
+    sys.path.insert(0, __file__.rsplit("/", 2)[0])
+    from make_seeds import FUTURES, INDICES, OPTIONS, STOCKS
+    SAMPLES.update(S=STOCKS, F=FUTURES, O=OPTIONS, I=INDICES)
+
+
+# ---- the twin ---------------------------------------------------------------------
+
+def twin_stock(contracts):
+    out = {}
+    for c in contracts:
+        d = {"symbol": "{exchange}{code}".format(**c), "security_type": "STK", "currency": "TWD",
+             "exchange": c["exchange"], "code": c["code"], "name": c["name"].strip(" "),
+             "category": c["industry"]}
+        out.setdefault(c["exchange"], []).append(d)
+    return out
+
+
+def twin_future(contracts):
+    out = {}
+    for product, entries in contracts.items():
+        for c in entries:
+            d = {"symbol": "{ename}{deliverymonth}".format(**c), "security_type": "FUT", "currency": "TWD",
+                 "exchange": "TAIFEX", "code": c["code"], "name": c["csname"], "category": c["category"],
+                 "delivery_month": c["deliverymonth"], "strike_price": 0, "option_right": "",
+                 "underlying_kind": c["prod_kind"], "underlying_code": c["ostock"], "unit": float(c["basic"]),
+                 "multiplier": 0}
+            out.setdefault(product, []).append(d)
+    return out
+
+
+def twin_option(contracts):
+    out = {}
+    for product, entries in contracts.items():
+        for c in entries:
+            if c.get("eprice", "").endswith(".0"):
+                strike = c["eprice"].rstrip("0").rstrip(".")
+            else:
+                strike = c["eprice"]
+            d = {"symbol": "{category}{deliverymonth}{poc}{eprice}".format(**dict(c, eprice=strike)),
+                 "security_type": "OPT", "currency": "TWD", "exchange": "TAIFEX", "code": c["code"],
+                 "name": c["csname"], "category": c["category"], "delivery_month": c["deliverymonth"],
+                 "strike_price": c["eprice"], "option_right": c["poc"], "underlying_kind": c["prod_kind"],
+                 "underlying_code": c["ostock"], "unit": float(c["basic"]), "multiplier": 0}
+            out.setdefault(product, []).append(d)
+    return out
+
+
+def twin_index(index_dict):
+    out = {"TSE": [], "OTC": []}
+    table = {"0": "TSE", "1": "OTC"}
+    for code, name in index_dict.items():
+        exchange = table.get(code[0], "")
+        out[exchange].append({"symbol": exchange + code, "security_type": "IND", "currency": "TWD",
+                              "exchange": exchange, "code": code, "name": name})
+    return out
+
+
+# ---- the target --------------------------------------------------------------------
+
+def entry_values(vals, entry):
+    for name in list(entry):
+        k = vals.byte()
+        if k < 64:
+            entry[name] = vals.value()
+        elif k < 70:
+            del entry[name]
+    return entry
+
+
+def argument(kind, data):
+    body = decode_json(data[1:])
+    if body is not None:
+        return body
+    vals = Values(data[1:])
+    base = copy.deepcopy(SAMPLES[kind])
+    shape = vals.byte()
+    if shape < 16:
+        return vals.value()
+    if kind == "S":
+        out = [entry_values(vals, dict(e)) for e in base for _ in range(1 + vals.byte() % 3)]
+        if shape < 24:
+            out.append(vals.value())
+        return out
+    if kind in "FO":
+        (product, entries), = base.items()
+        out = {}
+        for _ in range(1 + vals.byte() % 3):
+            out[vals.text() if vals.byte() & 1 else product] = [entry_values(vals, dict(e)) for e in entries
+                                                               for _ in range(vals.byte() % 3)]
+        if shape < 24:
+            out[vals.text()] = vals.value()
+        return out
+    out = {}
+    for _ in range(vals.byte() % 5):
+        out[vals.text() if vals.byte() < 200 else "0" + vals.text()] = vals.value()
+    return out
+
+
+def outcome(fn):
+    try:
+        return "ok", fn()
+    except SystemError as e:
+        raise Finding("SystemError: %s" % e)
+    except Exception as e:
+        return "error", type(e)
+
+
+def target(data):
+    if not data:
+        return
+    kind = "SFOI"[data[0] % 4]
+    arg = argument(kind, data)
+    fn, twin = {"S": (contract.stock_dict_convert, twin_stock),
+                "F": (contract.future_dict_convert, twin_future),
+                "O": (contract.option_dict_convert, twin_option),
+                "I": (contract.tw_index_dict_convert, twin_index)}[kind]
+    got = outcome(lambda: fn(copy.deepcopy(arg)))
+    want = outcome(lambda: twin(copy.deepcopy(arg)))
+    if got[0] != want[0] or (got[0] == "error" and got[1] is not want[1]):
+        raise Finding("%s converter gave %r, twin %r, for %r" % (kind, got, want, arg))
+    if got[0] == "ok" and repr(got[1]) != repr(want[1]):
+        raise Finding("%s converter result differs:\n%r\n%r" % (kind, got[1], want[1]))
+
+
+if __name__ == "__main__":
+    sys.exit(run(target, check_available))
