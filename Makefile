@@ -21,7 +21,7 @@ SAN_VENV  := .venv-asan-$(PYVER)
 SAN_BUILD := build/asan-py$(PYVER)
 SAN_PRELOAD = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
 
-.PHONY: all debs venv build test demo bench sanitize clean
+.PHONY: all debs venv build test demo bench sanitize sanitize-build fuzz fuzz-smoke leakcheck clean
 
 all: build
 
@@ -46,6 +46,7 @@ build: venv
 
 test: build
 	cd $(BUILD) && $(abspath $(VENV))/bin/ctest --output-on-failure --no-tests=ignore
+	@$(MAKE) --no-print-directory fuzz-smoke
 	$(VPY) -m pytest -q tests/python
 
 demo: build
@@ -57,15 +58,52 @@ bench: build
 # The whole package built with AddressSanitizer and UndefinedBehaviorSanitizer
 # (its own venv and build folder), then the engine tests with leak detection
 # and pytest with the sanitizer runtimes preloaded into the interpreter.
-sanitize: $(SAN_VENV)/.stamp
+sanitize-build: $(SAN_VENV)/.stamp
 	$(SAN_VENV)/bin/python -m pip install -q --no-build-isolation --no-deps \
 	  -C build-dir=$(SAN_BUILD) -C cmake.build-type=RelWithDebInfo \
 	  -C cmake.define.ORVANE_BUILD_TESTS=ON -C cmake.define.ORVANE_SANITIZE=ON .
+
+sanitize: sanitize-build
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(abspath $(SAN_VENV))/bin/ctest --output-on-failure --no-tests=ignore
 	LD_PRELOAD="$(SAN_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(SAN_VENV)/bin/python -m pytest -q -p no:cacheprovider tests/python
+
+# ---- fuzzing and leak checks -------------------------------------------------
+# make fuzz: every harness of fuzz/ for FUZZ_SECONDS or FUZZ_RUNS executions,
+# whichever comes first, FUZZ_JOBS at a time: the engine's libFuzzer binaries
+# (clang, build/fuzz) and the Python-level harnesses on the sanitizer build
+# (atheris when it installs, else a plain mutation loop).  Findings are kept
+# in build/fuzz/artifacts/.  make fuzz-smoke (part of make test) runs each for
+# a few seconds on the ordinary build.
+FUZZ_SECONDS ?= 600
+FUZZ_RUNS    ?= 1000000
+FUZZ_JOBS    ?= 1
+FUZZ_DEBS    := clang libclang-rt-14-dev
+
+%/.atheris-stamp: %/.stamp
+	$*/bin/python -m pip install -q atheris || echo "atheris did not install; the Python harnesses use the plain mutation loop"
+	touch $@
+
+fuzz: sanitize-build $(SAN_VENV)/.atheris-stamp
+	@sh tools/ensure-debs.sh $(FUZZ_DEBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_RUNS=$(FUZZ_RUNS) FUZZ_JOBS=$(FUZZ_JOBS) \
+	  $(SAN_VENV)/bin/python fuzz/run_fuzzers.py --python $(abspath $(SAN_VENV))/bin/python \
+	  --python-preload "$(SAN_PRELOAD)" --cmake $(abspath $(SAN_VENV))/bin/cmake
+
+fuzz-smoke: build $(VENV)/.atheris-stamp
+	@sh tools/ensure-debs.sh $(FUZZ_DEBS) || echo "fuzz smoke: could not install $(FUZZ_DEBS)"
+	$(VPY) fuzz/run_fuzzers.py --smoke --python $(abspath $(VPY)) --cmake $(abspath $(VENV))/bin/cmake
+
+# make leakcheck: long loops in fresh processes that must keep their memory
+# flat, and a valgrind memcheck run of a short signing and decoding script.
+LEAK_DEBS := valgrind
+
+leakcheck: build
+	@sh tools/ensure-debs.sh $(LEAK_DEBS)
+	$(VPY) tests/leak/leakcheck.py
+	$(VPY) tests/leak/memcheck.py
 
 clean:
 	rm -rf build

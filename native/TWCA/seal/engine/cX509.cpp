@@ -5,6 +5,7 @@
 #include <memory>
 
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/x509v3.h>
 
@@ -29,6 +30,18 @@ struct DistPointsDeleter {
     }
 };
 using DistPointsPtr = std::unique_ptr<STACK_OF(DIST_POINT), DistPointsDeleter>;
+
+// Extensions that do not decode render as absent; the errors their decoding
+// pushes onto OpenSSL's queue are dropped with them, so that no stale error is
+// left for the next libcrypto user of the thread.  Errors queued before the
+// rendering stay.
+class ErrorMark {
+public:
+    ErrorMark() { ERR_set_mark(); }
+    ~ErrorMark() { ERR_pop_to_mark(); }
+    ErrorMark(const ErrorMark&) = delete;
+    ErrorMark& operator=(const ErrorMark&) = delete;
+};
 
 std::string hexUpper(const unsigned char* bytes, int count) {
     if (bytes == nullptr || count < 1) return std::string();
@@ -114,6 +127,7 @@ std::string cX509::issuerCN(const X509* cert) {
 
 std::string cX509::subjectKeyId(const X509* cert) {
     if (cert == nullptr) return std::string();
+    ErrorMark mark;
     OctetStringPtr ski(static_cast<ASN1_OCTET_STRING*>(
         X509_get_ext_d2i(cert, NID_subject_key_identifier, nullptr, nullptr)));
     if (!ski) return std::string();
@@ -122,6 +136,7 @@ std::string cX509::subjectKeyId(const X509* cert) {
 
 std::string cX509::authorityKeyId(const X509* cert) {
     if (cert == nullptr) return std::string();
+    ErrorMark mark;
     AuthorityKeyIdPtr aki(static_cast<AUTHORITY_KEYID*>(
         X509_get_ext_d2i(cert, NID_authority_key_identifier, nullptr, nullptr)));
     if (!aki || aki->keyid == nullptr) return std::string();
@@ -131,6 +146,7 @@ std::string cX509::authorityKeyId(const X509* cert) {
 std::vector<std::string> cX509::crlDistributionPoints(const X509* cert) {
     std::vector<std::string> points;
     if (cert == nullptr) return points;
+    ErrorMark mark;
     try {
         DistPointsPtr dps(static_cast<STACK_OF(DIST_POINT)*>(
             X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr, nullptr)));
@@ -157,6 +173,7 @@ std::vector<std::string> cX509::crlDistributionPoints(const X509* cert) {
 
 std::string cX509::thumbprint(const X509* cert) {
     if (cert == nullptr) return std::string();
+    ErrorMark mark;
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (X509_digest(cert, EVP_sha1(), md, &length) != 1) return std::string();

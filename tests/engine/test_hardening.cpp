@@ -1,0 +1,79 @@
+// Regression tests for what the fuzzers found in the engine: each case is an
+// input shape that once misbehaved.
+#include <memory>
+#include <string>
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <gtest/gtest.h>
+
+#include "engine/cX509.h"
+
+namespace {
+
+struct X509Free {
+    void operator()(X509* p) const { X509_free(p); }
+};
+struct KeyFree {
+    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+
+// A certificate whose key-identifier and distribution-point extensions hold
+// bytes that do not decode (a chain file may carry such a certificate).
+X509Ptr certificateWithBrokenExtensions() {
+    std::unique_ptr<EVP_PKEY, KeyFree> key(EVP_EC_gen("P-256"));
+    X509Ptr cert(X509_new());
+    if (!key || !cert) return nullptr;
+    X509_set_version(cert.get(), 2);
+    X509_NAME_add_entry_by_txt(X509_get_subject_name(cert.get()), "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("Broken"), -1, -1, 0);
+    X509_set_issuer_name(cert.get(), X509_get_subject_name(cert.get()));
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600);
+    X509_set_pubkey(cert.get(), key.get());
+    static const unsigned char garbage[] = {0x30, 0x84, 0xff, 0xff, 0xff, 0xff, 0x80, 0x01};
+    for (int nid : {NID_subject_key_identifier, NID_authority_key_identifier, NID_crl_distribution_points}) {
+        ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+        ASN1_OCTET_STRING_set(value, garbage, sizeof garbage);
+        X509_EXTENSION* ext = X509_EXTENSION_create_by_NID(nullptr, nid, 0, value);
+        X509_add_ext(cert.get(), ext, -1);
+        X509_EXTENSION_free(ext);
+        ASN1_OCTET_STRING_free(value);
+    }
+    if (X509_sign(cert.get(), key.get(), EVP_sha256()) <= 0) return nullptr;
+    return cert;
+}
+
+}  // namespace
+
+// Found by fuzz_p7b: rendering the key identifiers of a chain certificate with
+// a broken extension left OpenSSL's decoding errors queued after the call.
+TEST(Hardening, BrokenExtensionsRenderEmptyAndLeaveNoQueuedError) {
+    X509Ptr cert = certificateWithBrokenExtensions();
+    ASSERT_TRUE(cert);
+    ERR_clear_error();
+    EXPECT_EQ(cX509::subjectKeyId(cert.get()), "");
+    EXPECT_EQ(ERR_peek_error(), 0UL);
+    EXPECT_EQ(cX509::authorityKeyId(cert.get()), "");
+    EXPECT_EQ(ERR_peek_error(), 0UL);
+    EXPECT_TRUE(cX509::crlDistributionPoints(cert.get()).empty());
+    EXPECT_EQ(ERR_peek_error(), 0UL);
+    EXPECT_EQ(cX509::thumbprint(cert.get()).size(), 40u);
+    EXPECT_EQ(ERR_peek_error(), 0UL);
+}
+
+// An error the caller queued before a rendering stays queued.
+TEST(Hardening, RenderingKeepsTheCallersQueuedErrors) {
+    X509Ptr cert = certificateWithBrokenExtensions();
+    ASSERT_TRUE(cert);
+    ERR_clear_error();
+    ERR_raise(ERR_LIB_USER, 42);
+    (void)cX509::authorityKeyId(cert.get());
+    EXPECT_EQ(ERR_GET_REASON(ERR_peek_error()), 42);
+    EXPECT_EQ(ERR_peek_last_error(), ERR_peek_error());
+    ERR_clear_error();
+}
