@@ -12,6 +12,8 @@
 
 #include "backend/solace/module_state.h"
 
+#include <cstdint>
+
 namespace orvane {
 namespace solace {
 
@@ -56,6 +58,32 @@ inline PyObject* to_decimal(PyObject* Decimal, PyObject* x) {
         }
     }
     return d;
+}
+
+// str(v) for a Decimal `v`. Records share the Decimals of the text cache, so
+// the same objects come back on every to_dict(raw=True); their texts are kept
+// in a small direct-mapped table keyed by object identity. Only objects of
+// exactly the real Decimal type are kept (a subclass may define __str__), and
+// only texts without an exponent (str() writes the exponent letter after the
+// context's `capitals`; a text without one is the same in every context).
+inline PyObject* decimal_str(PyObject* v) {
+    if (reinterpret_cast<PyObject*>(Py_TYPE(v)) != state.real_decimal) return PyObject_Str(v);
+    const uintptr_t addr = reinterpret_cast<uintptr_t>(v);
+    DecimalText& slot = state.decimal_text[((addr >> 4) ^ (addr >> 13)) & (kDecimalTextSlots - 1)];
+    if (slot.decimal == v) return new_ref(slot.text);
+    PyObject* text = PyObject_Str(v);
+    if (!text || !PyUnicode_IS_ASCII(text)) return text;
+    const char* c = reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text));
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    for (Py_ssize_t i = 0; i < n; ++i)
+        if (c[i] == 'E' || c[i] == 'e') return text;
+    PyObject* old_decimal = slot.decimal;
+    PyObject* old_text = slot.text;
+    slot.decimal = new_ref(v);
+    slot.text = new_ref(text);
+    Py_XDECREF(old_decimal);
+    Py_XDECREF(old_text);
+    return text;
 }
 
 // `Decimal(x)` with `Decimal` looked up in the module namespace now.

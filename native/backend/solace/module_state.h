@@ -59,6 +59,15 @@ struct Names {
     }
 };
 
+// One entry of the cache from a Decimal object to its str() (decimals.h).
+// Both references are strong, so the object cannot die and its address
+// cannot be reused while the entry holds it.
+struct DecimalText {
+    PyObject* decimal = nullptr;
+    PyObject* text = nullptr;
+};
+constexpr size_t kDecimalTextSlots = 4096;  // a power of two
+
 struct ModuleState {
     PyObject* module = nullptr;        // strong reference, never released
     PyObject* dict = nullptr;          // the module's namespace (borrowed from module)
@@ -68,6 +77,7 @@ struct ModuleState {
     PyObject* getitem_descr = nullptr; // the base class's own __getitem__ descriptor
     PyObject* transform_fn = nullptr; // the function inside the base's _transform_raw
     PyObject* decimal_cache = nullptr; // dict: plain number text -> Decimal (see decimals.h)
+    DecimalText decimal_text[kDecimalTextSlots];  // Decimal -> str (see decimals.h)
     Names names;
 
     // `name` from the module namespace (or builtins), looked up now. Borrowed.

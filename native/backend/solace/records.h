@@ -35,6 +35,10 @@ namespace solace {
 
 // ---- one concrete record class ---------------------------------------------
 
+class RecordClass;
+// The record classes of this module, for to_dict's direct slot reads.
+inline RecordClass* record_classes[4] = {};
+
 class RecordClass {
 public:
     RecordClass(const char* name, std::initializer_list<const char*> slots)
@@ -50,9 +54,11 @@ public:
     PyObject* create(PyObject* module, PyObject* base, Method* methods) {
         Ref slots = Ref::steal(PyList_New(size()));
         if (!slots) return nullptr;
+        slot_names_.clear();
         for (Py_ssize_t i = 0; i < size(); ++i) {
             PyObject* nm = init_params_.interned(i);
             if (!nm) return nullptr;
+            slot_names_.push_back(nm);
             PyList_SET_ITEM(slots.get(), i, new_ref(nm));
         }
         Ref ns = Ref::steal(PyDict_New());
@@ -80,6 +86,12 @@ public:
             offsets_.push_back(m->offset);
         }
         type_ = new_ref(cls.get());  // held for the life of the process
+        for (RecordClass*& r : record_classes) {
+            if (!r || r == this) {
+                r = this;
+                break;
+            }
+        }
         // A lookup gives the class a version tag; remember it.
         (void)_PyType_Lookup(reinterpret_cast<PyTypeObject*>(type_), state.names.slots);
         tag_ = valid_tag();
@@ -116,6 +128,30 @@ public:
         return vectorcall(cls, values, static_cast<size_t>(size()), nullptr);
     }
 
+    // True when `keys` is this class's slot list as create() made it: the
+    // same names in the same order (the list itself can be changed at run time).
+    bool is_slot_list(PyObject* keys) const {
+        if (!PyList_CheckExact(keys) || PyList_GET_SIZE(keys) != size()) return false;
+        for (Py_ssize_t i = 0; i < size(); ++i)
+            if (PyList_GET_ITEM(keys, i) != slot_names_[static_cast<size_t>(i)]) return false;
+        return true;
+    }
+
+    // getattr(self, <slot i>, None) for an instance of exactly this class
+    // (only while unchanged()): a slot descriptor cannot be shadowed, and an
+    // unset slot reads as None. New reference.
+    PyObject* read(PyObject* self, Py_ssize_t i) const {
+        PyObject* v = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) +
+                                                    offsets_[static_cast<size_t>(i)]);
+        return new_ref(v ? v : Py_None);
+    }
+
+    static const RecordClass* of(PyTypeObject* tp) {
+        for (const RecordClass* r : record_classes)
+            if (r && r->type_ == reinterpret_cast<PyObject*>(tp)) return r;
+        return nullptr;
+    }
+
 private:
     unsigned int valid_tag() const {
         const PyTypeObject* tp = reinterpret_cast<const PyTypeObject*>(type_);
@@ -128,6 +164,7 @@ private:
     const char* name_;
     Params init_params_;
     PyObject* type_ = nullptr;
+    std::vector<PyObject*> slot_names_;  // interned, in slot order
     std::vector<Py_ssize_t> offsets_;
     unsigned int tag_ = 0;
 };
@@ -195,6 +232,8 @@ struct RawNames {
 inline bool is_price_list_key(PyObject* k) {
     if (k == state.names.bid_price || k == state.names.ask_price) return true;
     if (k == Py_None) return false;
+    // Equal interned texts are the same object, and the two names are interned.
+    if (PyUnicode_CheckExact(k) && PyUnicode_CHECK_INTERNED(k)) return false;
     return PyUnicode_Compare(k, state.names.bid_price) == 0 ||
            PyUnicode_Compare(k, state.names.ask_price) == 0;
 }
@@ -226,17 +265,31 @@ inline PyObject* str_list(PyObject* v) {
     }
 }
 
+// isinstance(v, cls). For the plain built-in values a record mostly holds
+// (int, str, list, None, ...) whose __class__ cannot differ from their type,
+// and a class whose metaclass is `type` itself, the answer is the subtype
+// test alone; the general protocol would also look up v.__class__.
+inline int is_instance(PyObject* v, PyObject* cls) {
+    PyTypeObject* tp = Py_TYPE(v);
+    if (reinterpret_cast<PyObject*>(tp) == cls) return 1;
+    if (PyType_CheckExact(cls) &&
+        (PyLong_CheckExact(v) || PyUnicode_CheckExact(v) || PyList_CheckExact(v) ||
+         v == Py_None || PyBool_Check(v) || PyFloat_CheckExact(v) || PyTuple_CheckExact(v)))
+        return PyType_IsSubtype(tp, reinterpret_cast<PyTypeObject*>(cls));
+    return PyObject_IsInstance(v, cls);
+}
+
 // _transform_raw(k, v) once `k` is known to be a str or None.
 inline PyObject* transform_raw(PyObject* k, PyObject* v, RawNames& names) {
     if (is_price_list_key(k)) return str_list(v);
     PyObject* Decimal = names.get_decimal();
     if (!Decimal) return nullptr;
-    int r = PyObject_IsInstance(v, Decimal);
+    int r = is_instance(v, Decimal);
     if (r < 0) return nullptr;
-    if (r) return PyObject_Str(v);
+    if (r) return decimal_str(v);
     PyObject* datetime = names.get_datetime();
     if (!datetime) return nullptr;
-    r = PyObject_IsInstance(v, datetime);
+    r = is_instance(v, datetime);
     if (r < 0) return nullptr;
     if (r) return call_method(v, state.names.isoformat, nullptr, 0);
     return new_ref(v);
@@ -283,12 +336,17 @@ inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t 
         }
         const bool own_getitem =
             _PyType_Lookup(Py_TYPE(self), state.names.getitem) == state.getitem_descr;
+        // The common case: a record of one of this module's classes, unchanged,
+        // whose keys() is its own slot list: read the slots directly.
+        const RecordClass* rc = own_getitem ? RecordClass::of(Py_TYPE(self)) : nullptr;
+        const bool direct = rc && rc->unchanged() && rc->is_slot_list(keys.get());
         std::vector<std::pair<Ref, Ref>> items;
         items.reserve(static_cast<size_t>(PyList_GET_SIZE(keys.get())));
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
             Ref key = Ref::borrow(PyList_GET_ITEM(keys.get(), i));
-            Ref value = Ref::steal(own_getitem ? get_or_none(self, key.get())
-                                               : PyObject_GetItem(self, key.get()));
+            Ref value = Ref::steal(direct        ? rc->read(self, i)
+                                   : own_getitem ? get_or_none(self, key.get())
+                                                 : PyObject_GetItem(self, key.get()));
             if (!value) return nullptr;
             items.emplace_back(std::move(key), std::move(value));
         }
