@@ -238,7 +238,7 @@ bool init(PyObject* m) {
 }  // namespace solace
 }  // namespace orvane
 
-PyMODINIT_FUNC PyInit_depth(void) {
+ORVANE_MODINIT PyInit_depth(void) {
     using namespace orvane;
     return guarded([]() -> PyObject* {
         Ref m = Ref::steal(PyModule_Create(&solace::depth_module));

@@ -209,7 +209,7 @@ bool init(PyObject* m) {
 }  // namespace solace
 }  // namespace orvane
 
-PyMODINIT_FUNC PyInit_quote(void) {
+ORVANE_MODINIT PyInit_quote(void) {
     using namespace orvane;
     return guarded([]() -> PyObject* {
         Ref m = Ref::steal(PyModule_Create(&solace::quote_module));
