@@ -2,6 +2,7 @@
 
 import gc
 import json
+import os
 import sys
 import tracemalloc
 from decimal import Decimal
@@ -108,7 +109,10 @@ def test_memory_stays_flat_over_many_calls():
     gc.collect()
     rss1 = rss_kib()
     assert traced1 - traced0 < 64 * 1024, (traced0, traced1)
-    assert rss1 - rss0 < 2048, (rss0, rss1)
+    # AddressSanitizer keeps freed memory in quarantine, so the process grows
+    # there by design; the traced Python allocations above still must not.
+    if "libasan" not in os.environ.get("LD_PRELOAD", ""):
+        assert rss1 - rss0 < 2048, (rss0, rss1)
 
 
 def test_caches_do_not_hold_decimals_from_other_classes(monkeypatch):
