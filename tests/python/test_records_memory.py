@@ -28,6 +28,16 @@ def refcounts(objs):
     return [sys.getrefcount(o) for o in objs]
 
 
+@pytest.fixture(autouse=True)
+def no_collection():
+    # Garbage left by earlier tests may hold the same shared objects (WHEN,
+    # the classes); collect it now and keep the collector out of the counts.
+    gc.collect()
+    gc.disable()
+    yield
+    gc.enable()
+
+
 def decoded(msg, **changes):
     """`msg` as json.loads gives it: fresh texts and lists nobody else holds."""
     return json.loads(json.dumps(fresh(msg, **changes)))
