@@ -60,7 +60,7 @@ inline PyObject* to_decimal(PyObject* Decimal, PyObject* x) {
     return d;
 }
 
-// str(v) for a Decimal `v`. Records share the Decimals of the text cache, so
+// str(v); for a Decimal `v` possibly from the table below. Records share the Decimals of the text cache, so
 // the same objects come back on every to_dict(raw=True); their texts are kept
 // in a small direct-mapped table keyed by object identity. Only objects of
 // exactly the real Decimal type are kept (a subclass may define __str__), and

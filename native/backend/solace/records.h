@@ -247,7 +247,7 @@ inline PyObject* str_list(PyObject* v) {
         const bool list = PyList_CheckExact(v);
         for (Py_ssize_t i = 0; i < Py_SIZE(v); ++i) {
             Ref item = Ref::borrow(list ? PyList_GET_ITEM(v, i) : PyTuple_GET_ITEM(v, i));
-            Ref s = Ref::steal(PyObject_Str(item.get()));
+            Ref s = Ref::steal(decimal_str(item.get()));  // str() of any object
             if (!s || PyList_Append(out.get(), s.get()) < 0) return nullptr;
         }
         return out.release();
