@@ -119,8 +119,12 @@ public:
     // object.__new__ and this class's __init__ would do.
     PyObject* make(PyObject* cls, PyObject* const* values) const {
         if (cls == type_ && unchanged()) {
+            // tp_new is object.__new__ here: it allocates the instance and
+            // sets up its instance-dict storage, as type.__call__ would.
+            static PyObject* no_args = PyTuple_New(0);
+            if (!no_args) return nullptr;
             PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(cls);
-            PyObject* self = tp->tp_alloc(tp, 0);
+            PyObject* self = tp->tp_new(tp, no_args, nullptr);
             if (!self) return nullptr;
             store(self, values);
             return self;
