@@ -42,6 +42,53 @@ inline bool plain_number(PyObject* text) {
     return digit;
 }
 
+// The Decimals of the text cache come back in record after record, and
+// to_dict(raw=True) turns each into its str(). Their texts are kept in a
+// small direct-mapped table keyed by object identity, filled when a Decimal
+// enters the text cache (so short-lived Decimals, such as a computed
+// percentage, are never kept alive by it). Only texts without an exponent are
+// kept: str() writes the exponent letter after the context's `capitals`, and
+// a text without one is the same in every context.
+inline DecimalText& decimal_text_slot(PyObject* v) {
+    const uintptr_t addr = reinterpret_cast<uintptr_t>(v);
+    return state.decimal_text[((addr >> 4) ^ (addr >> 13)) & (kDecimalTextSlots - 1)];
+}
+
+inline void remember_text(PyObject* d) {
+    PyObject* text = PyObject_Str(d);
+    if (!text) {
+        PyErr_Clear();  // only a missed shortcut; str() will run again when needed
+        return;
+    }
+    if (!PyUnicode_IS_ASCII(text)) {
+        Py_DECREF(text);
+        return;
+    }
+    const char* c = reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text));
+    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(text); i < n; ++i) {
+        if (c[i] == 'E' || c[i] == 'e') {
+            Py_DECREF(text);
+            return;
+        }
+    }
+    DecimalText& slot = decimal_text_slot(d);
+    PyObject* old_decimal = slot.decimal;
+    PyObject* old_text = slot.text;
+    slot.decimal = new_ref(d);
+    slot.text = text;
+    Py_XDECREF(old_decimal);
+    Py_XDECREF(old_text);
+}
+
+// str(v), from the table when `v` is one of the Decimals it holds.
+inline PyObject* decimal_str(PyObject* v) {
+    if (reinterpret_cast<PyObject*>(Py_TYPE(v)) == state.real_decimal) {
+        const DecimalText& slot = decimal_text_slot(v);
+        if (slot.decimal == v) return new_ref(slot.text);
+    }
+    return PyObject_Str(v);
+}
+
 // `Decimal(x)` with `Decimal` the object the caller just looked up. New reference.
 inline PyObject* to_decimal(PyObject* Decimal, PyObject* x) {
     if (Decimal != state.real_decimal || !PyUnicode_CheckExact(x)) return call1(Decimal, x);
@@ -56,34 +103,9 @@ inline PyObject* to_decimal(PyObject* Decimal, PyObject* x) {
             Py_DECREF(d);
             return nullptr;
         }
+        remember_text(d);
     }
     return d;
-}
-
-// str(v); for a Decimal `v` possibly from the table below. Records share the Decimals of the text cache, so
-// the same objects come back on every to_dict(raw=True); their texts are kept
-// in a small direct-mapped table keyed by object identity. Only objects of
-// exactly the real Decimal type are kept (a subclass may define __str__), and
-// only texts without an exponent (str() writes the exponent letter after the
-// context's `capitals`; a text without one is the same in every context).
-inline PyObject* decimal_str(PyObject* v) {
-    if (reinterpret_cast<PyObject*>(Py_TYPE(v)) != state.real_decimal) return PyObject_Str(v);
-    const uintptr_t addr = reinterpret_cast<uintptr_t>(v);
-    DecimalText& slot = state.decimal_text[((addr >> 4) ^ (addr >> 13)) & (kDecimalTextSlots - 1)];
-    if (slot.decimal == v) return new_ref(slot.text);
-    PyObject* text = PyObject_Str(v);
-    if (!text || !PyUnicode_IS_ASCII(text)) return text;
-    const char* c = reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text));
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-    for (Py_ssize_t i = 0; i < n; ++i)
-        if (c[i] == 'E' || c[i] == 'e') return text;
-    PyObject* old_decimal = slot.decimal;
-    PyObject* old_text = slot.text;
-    slot.decimal = new_ref(v);
-    slot.text = new_ref(text);
-    Py_XDECREF(old_decimal);
-    Py_XDECREF(old_text);
-    return text;
 }
 
 // `Decimal(x)` with `Decimal` looked up in the module namespace now.
