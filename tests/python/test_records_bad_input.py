@@ -60,3 +60,28 @@ def test_wrong_argument_shapes(factory, msg):
                          ((), {**msg, "x": 1}), (values[:1], msg), ((), {1: 2})]:
         with pytest.raises(TypeError):
             factory(*args, **kwargs)
+
+
+@pytest.mark.parametrize("factory, msg", FACTORIES)
+def test_names_rebound_while_in_use(factory, msg, monkeypatch):
+    # A stand-in that drops the module's only reference to itself while it
+    # runs must keep working to the end of its call.
+    module = quote if factory.__self__.__module__ == quote.__name__ else depth
+    calls = []
+
+    def make_decimal():
+        def stand_in(x):
+            calls.append(x)
+            setattr(module, "Decimal", make_decimal())
+            return decimal.Decimal(x)
+        return stand_in
+
+    def parser(d, t):
+        setattr(module, "datetime_parser", lambda d, t: WHEN)
+        return WHEN
+
+    monkeypatch.setattr(module, "Decimal", make_decimal())
+    monkeypatch.setattr(module, "datetime_parser", parser)
+    r = factory(**msg)
+    assert r.datetime is WHEN and calls
+    r.to_dict(raw=True)

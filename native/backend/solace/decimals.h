@@ -91,7 +91,10 @@ inline PyObject* decimal_str(PyObject* v) {
 
 // `Decimal(x)` with `Decimal` the object the caller just looked up. New reference.
 inline PyObject* to_decimal(PyObject* Decimal, PyObject* x) {
-    if (Decimal != state.real_decimal || !PyUnicode_CheckExact(x)) return call1(Decimal, x);
+    if (Decimal != state.real_decimal || !PyUnicode_CheckExact(x)) {
+        Ref keep = Ref::borrow(Decimal);  // any callable may stand in for Decimal
+        return call1(Decimal, x);
+    }
     PyObject* hit = PyDict_GetItemWithError(state.decimal_cache, x);
     if (hit) return new_ref(hit);
     if (PyErr_Occurred()) return nullptr;

@@ -32,10 +32,10 @@ bool check_code_date_time(const char* func, Params& p, PyObject* const* a) {
 
 // datetime_parser(date, time), looked up in the module namespace now.
 PyObject* parse_datetime(PyObject* date, PyObject* time) {
-    PyObject* parser = state.global(state.names.datetime_parser);
+    Ref parser = state.global_ref(state.names.datetime_parser);
     if (!parser) return nullptr;
     PyObject* args[2] = {date, time};
-    return vectorcall(parser, args, 2, nullptr);
+    return vectorcall(parser.get(), args, 2, nullptr);
 }
 
 // The two stock factories differ only in the order of their parameters and

@@ -82,6 +82,9 @@ struct ModuleState {
 
     // `name` from the module namespace (or builtins), looked up now. Borrowed.
     PyObject* global(PyObject* name) const { return orvane::global(dict, name); }
+    // The same as a strong reference, for an object about to run Python code
+    // (which may rebind the name and drop the namespace's reference).
+    Ref global_ref(PyObject* name) const { return Ref::borrow(global(name)); }
 };
 
 // Defined once by each module (quote.cpp, depth.cpp).

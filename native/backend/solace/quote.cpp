@@ -55,10 +55,10 @@ PyObject* from_content(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, P
         for (Arg i : kTextArgs)
             if (!str_or_none("from_content", from_content_params.name(i), a[i])) return nullptr;
 
-        PyObject* parser = state.global(state.names.datetime_parser);
+        Ref parser = state.global_ref(state.names.datetime_parser);
         if (!parser) return nullptr;
         PyObject* when_args[2] = {a[date], a[time]};
-        Ref when = Ref::steal(vectorcall(parser, when_args, 2, nullptr));
+        Ref when = Ref::steal(vectorcall(parser.get(), when_args, 2, nullptr));
         if (!when) return nullptr;
 
         // Conversions in the order of evaluation the record promises.

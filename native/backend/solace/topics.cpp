@@ -45,9 +45,9 @@ PyObject* default_version = nullptr;  // QuoteVersion.v0 at import
 // `value == <Enum>.<member>` with both names read from the module now.
 // Returns 1, 0, or -1 with an exception set.
 int equals(PyObject* value, PyObject* enum_name, PyObject* member) {
-    PyObject* e = state.global(enum_name);
+    Ref e = state.global_ref(enum_name);
     if (!e) return -1;
-    Ref m = Ref::steal(PyObject_GetAttr(e, member));
+    Ref m = Ref::steal(PyObject_GetAttr(e.get(), member));
     if (!m) return -1;
     Ref r = Ref::steal(PyObject_RichCompare(value, m.get(), Py_EQ));
     if (!r) return -1;
@@ -63,8 +63,8 @@ int exchange_is(PyObject* contract, PyObject* member) {
 
 // isinstance(contract, <class named `cls_name` in the module>)
 int is_a(PyObject* contract, PyObject* cls_name) {
-    PyObject* cls = state.global(cls_name);
-    return cls ? PyObject_IsInstance(contract, cls) : -1;
+    Ref cls = state.global_ref(cls_name);
+    return cls ? PyObject_IsInstance(contract, cls.get()) : -1;
 }
 
 // Raises Exception(prefix + format(obj) + " not support.").
@@ -250,8 +250,8 @@ PyObject* contract2topic(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
         r = equals(version, N.QuoteVersion, N.v1);
         if (r < 0) return nullptr;
         if (r) {
-            PyObject* v1 = state.global(N.v1contract2topic);
-            return v1 ? vectorcall(v1, a, 3, nullptr) : nullptr;
+            Ref v1 = state.global_ref(N.v1contract2topic);
+            return v1 ? vectorcall(v1.get(), a, 3, nullptr) : nullptr;
         }
         return refuse("QuoteVersion: ", version);
     });
