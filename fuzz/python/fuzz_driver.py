@@ -120,6 +120,9 @@ def run(target, check_available):
     if atheris is None or os.environ.get("ORVANE_FUZZ_PLAIN"):
         _plain(target, sys.argv)
         return 0
+    # Coverage of the Python code on the way (the harness, its twin, the
+    # package's helpers); the extension modules themselves are C++.
+    atheris.instrument_all()
     atheris.Setup(sys.argv, target)
     atheris.Fuzz()
     return 0
