@@ -4,7 +4,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <forward_list>
 #include <memory>
+#include <mutex>
 
 #include <iconv.h>
 
@@ -112,11 +114,13 @@ const char* big5Literal(const char* utf8) noexcept {
     try {
         std::string big5;
         if (!utf8ToBig5(utf8, big5)) return "";
-        // Kept for the life of the process: log messages are used until exit.
-        char* copy = static_cast<char*>(std::malloc(big5.size() + 1));
-        if (copy == nullptr) return "";
-        std::memcpy(copy, big5.c_str(), big5.size() + 1);
-        return copy;
+        // Kept for the life of the process (log messages are used until exit),
+        // in a store that is never destroyed.
+        static std::mutex storeLock;
+        static auto* store = new std::forward_list<std::string>();
+        std::lock_guard<std::mutex> guard(storeLock);
+        store->push_front(std::move(big5));
+        return store->front().c_str();
     } catch (...) {
         return "";
     }
