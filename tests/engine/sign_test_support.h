@@ -92,7 +92,7 @@ inline std::string run(const std::string& command, int* status = nullptr) {
     return output;
 }
 
-inline std::string quoted(const std::string& path) {
+inline std::string shellQuote(const std::string& path) {
     std::string out = "'";
     for (char c : path) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
@@ -127,7 +127,7 @@ private:
             own_ = new TempDir();
             folder = own_->path() + "/pki";
             int status = 0;
-            run(std::string(ENGINE_TEST_PYTHON) + " " + quoted(ENGINE_PKI_SCRIPT) + " " + quoted(folder), &status);
+            run(std::string(ENGINE_TEST_PYTHON) + " " + shellQuote(ENGINE_PKI_SCRIPT) + " " + shellQuote(folder), &status);
             EXPECT_EQ(status, 0) << "making the test PKI failed";
         }
         std::istringstream lines(readFile(folder + "/manifest.txt"));
@@ -142,7 +142,11 @@ private:
 };
 
 // The BIG5 bytes of UTF-8 text, as the engine writes its messages.
-inline std::string big5(const char* utf8) { return utf8ToBig5(utf8); }
+inline std::string big5(const char* utf8) {
+    std::string text;
+    utf8ToBig5(utf8, text);
+    return text;
+}
 
 // Points the process-wide log at a temporary folder (once per process) and
 // reads back what was appended since a mark.
@@ -262,7 +266,7 @@ struct Verified {
 inline std::string base64ToFile(const std::string& b64, const std::string& path) {
     writeFile(path + ".b64", b64 + "\n");
     int status = 0;
-    run("openssl base64 -d -A -in " + quoted(path + ".b64") + " -out " + quoted(path), &status);
+    run("openssl base64 -d -A -in " + shellQuote(path + ".b64") + " -out " + shellQuote(path), &status);
     return path;
 }
 
@@ -273,10 +277,10 @@ inline Verified verifySignature(const std::string& b64, const std::string& detac
     TempDir dir;
     Verified v;
     const std::string der = base64ToFile(b64, dir / "sig.der");
-    const std::string untrusted = dir / "untrusted.pem";
-    writeFile(untrusted, readFile(pki["user_pem"]) + readFile(pki["inter_pem"]));
+    // Where the signer's certificate is found when the message omits it.
+    const std::string untrusted = pki["user_pem"];
 
-    const std::string printed = run("openssl cms -cmsout -print -inform DER -in " + quoted(der) + " 2>&1");
+    const std::string printed = run("openssl cms -cmsout -print -inform DER -in " + shellQuote(der) + " 2>&1");
     const auto signerInfos = printed.find("signerInfos:");
     const std::string info = signerInfos == std::string::npos ? std::string() : printed.substr(signerInfos);
     if (info.find("algorithm: sha256 (") != std::string::npos) v.digest = "sha256";
@@ -286,17 +290,21 @@ inline Verified verifySignature(const std::string& b64, const std::string& detac
     v.signingTimeAttr = info.find("signingTime (1.2.840.113549.1.9.5)") != std::string::npos;
     v.messageDigestAttr = info.find("messageDigest (1.2.840.113549.1.9.4)") != std::string::npos;
 
-    std::istringstream certs(run("openssl pkcs7 -inform DER -print_certs -in " + quoted(der) + " 2>/dev/null"));
+    std::istringstream certs(run("openssl pkcs7 -inform DER -print_certs -in " + shellQuote(der) + " 2>/dev/null"));
     std::string line;
     while (std::getline(certs, line))
         if (line.compare(0, 8, "subject=") == 0) v.certificates.push_back(line.substr(8));
 
-    std::string command = "openssl cms -verify -binary -inform DER -in " + quoted(der) + " -CAfile " +
-                          quoted(pki["root_pem"]) + " -certfile " + quoted(untrusted) + " -out " +
-                          quoted(dir / "out.bin");
+    // openssl cms builds the signer's chain from the certificates in the
+    // message only: when it carries no intermediate CA, that CA is trusted
+    // beside the root.
+    const bool carriesIntermediate = v.certificates.size() >= 2;
+    std::string command = "openssl cms -verify -binary -inform DER -in " + shellQuote(der) + " -CAfile " +
+                          shellQuote(pki[carriesIntermediate ? "root_pem" : "chain_pem"]) + " -certfile " +
+                          shellQuote(untrusted) + " -out " + shellQuote(dir / "out.bin");
     if (v.detached) {
         writeFile(dir / "content.bin", detachedContent);
-        command += " -content " + quoted(dir / "content.bin");
+        command += " -content " + shellQuote(dir / "content.bin");
     }
     int status = -1;
     v.errors = run(command + " 2>&1", &status);

@@ -34,7 +34,7 @@ TEST_F(AesTest, MatchesOpensslAes256Cbc) {
     TempDir dir;
     writeFile(dir / "plain", plain);
     const std::string peer = run("openssl enc -aes-256-cbc -K " + hex(kTWCAPasswordKey, 32) + " -iv " +
-                                 hex(kTWCAPasswordIv, 16) + " -in " + quoted(dir / "plain") + " | od -An -tx1 | tr -d ' \\n'");
+                                 hex(kTWCAPasswordIv, 16) + " -in " + shellQuote(dir / "plain") + " | od -An -tx1 | tr -d ' \\n'");
     std::string mine;
     for (int i = 0; i < outLen; ++i) mine += cLog::format("%02x", out[i]);
     EXPECT_EQ(mine, peer);

@@ -135,7 +135,9 @@ TEST_F(Pkcs12Test, ValidityOfTheFixtureCertificates) {
         load(c.key);
         LogCapture log;
         EXPECT_EQ(p12.checkCertValid(), c.code);
-        if (c.error) EXPECT_TRUE(log.has("ERROR", big5(c.error))) << log.dump("ERROR");
+        if (c.error) {
+            EXPECT_TRUE(log.has("ERROR", big5(c.error))) << log.dump("ERROR");
+        }
         EXPECT_TRUE(log.hasPrefix("DEBUG", big5("憑證生效日") + " = 20"));
         EXPECT_TRUE(log.hasPrefix("DEBUG", big5("憑證到期日") + " = 20"));
     }

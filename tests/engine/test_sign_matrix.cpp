@@ -19,6 +19,13 @@ const std::string kUtf16Text("A\0B\0\x2D\x4E \0a\0b\0c\0", 14);
 using Options = std::tuple<const char* /*digest*/, int /*addCert*/, const char* /*pfx*/, bool /*timestamp*/,
                            bool /*plainText*/, const char* /*encoding*/>;
 
+std::string optionsName(const ::testing::TestParamInfo<Options>& info) {
+    const auto& [d, c, pfx, ts, plain, enc] = info.param;
+    return std::string(d) + "_cert" + std::to_string(c) + (std::string(pfx) == "pfx_user" ? "_pfx" : "_pfxWithCa") +
+           (ts ? "_timestamp" : "") + (plain ? "_plain" : "_detached") +
+           (std::string(enc) == "BIG5" ? "_big5" : "_utf16le");
+}
+
 class SignMatrix : public FacadeTest, public ::testing::WithParamInterface<Options> {};
 
 TEST_P(SignMatrix, VerifiesWithOpenssl) {
@@ -62,14 +69,7 @@ INSTANTIATE_TEST_SUITE_P(Sign, SignMatrix,
                          ::testing::Combine(::testing::Values("SHA1", "SHA256"), ::testing::Values(0, 1, 2),
                                             ::testing::Values("pfx_user", "pfx_with_ca"), ::testing::Bool(),
                                             ::testing::Bool(), ::testing::Values("BIG5", "UTF-16LE")),
-                         [](const auto& info) {
-                             const auto& [d, c, pfx, ts, plain, enc] = info.param;
-                             std::string n = std::string(d) + "_cert" + std::to_string(c) +
-                                             (std::string(pfx) == "pfx_user" ? "_pfx" : "_pfxWithCa") +
-                                             (ts ? "_timestamp" : "") + (plain ? "_plain" : "_detached") +
-                                             (std::string(enc) == "BIG5" ? "_big5" : "_utf16le");
-                             return n;
-                         });
+                         optionsName);
 
 // A signature made from bytes, with line ends that must stay as they are.
 TEST_F(FacadeTest, BinaryContentKeepsLineEnds) {

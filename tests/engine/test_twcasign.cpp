@@ -221,7 +221,7 @@ struct BadProtected {
     const char* name;
     std::string value;
     const char* argumentError;   // when passed as encedPfxPasswd
-    const char* propertyError;   // when written as PFX.pswdB64
+    const char* propertyError;   // when written as PFX.pswdB64 (nullptr: cannot be written)
 };
 
 class FacadeBadProtected : public FacadeTest, public ::testing::WithParamInterface<BadProtected> {};
@@ -234,7 +234,7 @@ TEST_P(FacadeBadProtected, Gives5005) {
         EXPECT_EQ(sign.TWCASignInitial(p.write().c_str(), c.value.c_str()), 5005);
         EXPECT_TRUE(log.has("ERROR", big5(c.argumentError))) << log.dump("ERROR");
     }
-    {
+    if (c.propertyError != nullptr) {
         Props p = props();
         p.set("PFX.pswdB64", c.value);
         LogCapture log;
@@ -247,10 +247,12 @@ TEST_P(FacadeBadProtected, Gives5005) {
 INSTANTIATE_TEST_SUITE_P(
     Facade, FacadeBadProtected,
     ::testing::Values(
-        BadProtected{"NotBase64", "====", "encedPfxPasswd 內容解碼(Base64)失敗", "PFX.pswdB64 內容解碼失敗"},
+        BadProtected{"NotBase64", "-----BEGIN PASSWORD-----", "encedPfxPasswd 內容解碼(Base64)失敗", "PFX.pswdB64 內容解碼失敗"},
         BadProtected{"NotWholeBlocks", "YWJj", "encedPfxPasswd 內容解密失敗", "PFX.pswdB64 內容解密"},
-        // Longer than the 512-byte work area: refused before it is touched.
-        BadProtected{"TooLong", base64Of(std::string(528, 'z')), "encedPfxPasswd 內容過長", "PFX.pswdB64 內容過長"}),
+        BadProtected{"WrongPadding", base64Of(std::string(16, 'x')), "encedPfxPasswd 內容解密失敗", "PFX.pswdB64 內容解密"},
+        // Longer than the 512-byte work area: refused before it is touched. (A
+        // properties line holds at most 511 bytes, too few for such a value.)
+        BadProtected{"TooLong", base64Of(std::string(528, 'z')), "encedPfxPasswd 內容過長", nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Facade, WrongPasswordAndMissingFiles) {
