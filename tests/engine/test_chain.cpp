@@ -161,7 +161,8 @@ TEST_P(ChainBadFiles, OpenedNotStored) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Chain, ChainBadFiles,
-                         ::testing::Values("garbage.p7b", "truncated.p7b", "empty.p7b", "no certs.p7b", "data.p7b"),
+                         ::testing::Values("garbage.p7b", "truncated.p7b", "empty.p7b", "no certs.p7b", "data.p7b",
+                                           "folder.p7b"),
                          [](const auto& info) {
                              std::string n = info.param;
                              for (char& c : n)

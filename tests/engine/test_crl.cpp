@@ -1,4 +1,6 @@
 // CRL files of a chain: loading, expiry, revoked serials, and bad files.
+#include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -56,6 +58,21 @@ TEST_F(CrlTest, ExpiredAndWithoutNextUpdate) {
     EXPECT_TRUE(log.has("DEBUG", big5("CRL 下次發佈時間") + " = "));  // no next update: empty time text
 }
 
+// The next-update time is UTC and compared with the current UTC time: a CRL
+// that expired four hours ago is expired also where local time runs 8 hours
+// behind.
+TEST_F(CrlTest, ExpiryComparedInUtc) {
+    const char* savedTz = std::getenv("TZ");
+    const std::string saved = savedTz ? savedTz : "";
+    setenv("TZ", "America/Los_Angeles", 1);
+    tzset();
+    cCrlList list("SKI", dir());
+    ASSERT_TRUE(list.addCrlFile("crlFile0", name("crl_just_expired")));
+    EXPECT_TRUE(list.files.at("crlFile0")->expired);
+    if (savedTz) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    tzset();
+}
+
 TEST(CrlExpiry, NextUpdateItselfStillValid) {
     EXPECT_FALSE(cCrlFileEntry::isExpired("20240105120000", "20240105120000"));
     EXPECT_TRUE(cCrlFileEntry::isExpired("20240105120001", "20240105120000"));
@@ -85,6 +102,7 @@ INSTANTIATE_TEST_SUITE_P(Crl, CrlBadFiles,
                          ::testing::Values(BadCrl{"crl_garbage", "解析 crl 失敗, OpenSSL 錯誤訊息 = "},
                                            BadCrl{"crl_truncated", "解析 crl 失敗, OpenSSL 錯誤訊息 = "},
                                            BadCrl{"crl_empty", "尚未載入 CRL 內容!"},
+                                           BadCrl{"crl_folder", ""},
                                            BadCrl{nullptr, "Open file"}),
                          [](const auto& info) { return std::string(info.param.key ? info.param.key : "missing"); });
 

@@ -444,6 +444,37 @@ TEST_F(Facade, DigestNamesAreExact) {
     EXPECT_EQ(fresh.SignPkcs7("abc", "BIG5"), 5061);
 }
 
+// ---- the process-wide log ------------------------------------------------------------------
+
+// The first configuration's LOG.path and LOG.file place the log; its lines are
+// BIG5. Needs a process whose log has no folder yet (ctest runs each case alone).
+TEST(FacadeLog, PropertiesPlaceTheLog) {
+    if (cLog::instance().isFolderReady()) GTEST_SKIP() << "the log of this process already has its folder";
+    const Pki& pki = Pki::get();
+    TempDir dir;
+    Props p(dir / "p7Sign.properties");
+    p.set("LOG.path", dir / "logs/sub").set("LOG.file", "seal.log").set("LOG.level", "WARN")
+        .set("PFX.path", pki["pfx_dir"]).set("PFX.file", "user.pfx").set("PFX.pswd", "wrong");
+    TWCASign sign;
+    EXPECT_EQ(sign.TWCASignInitial(p.write().c_str(), nullptr), 5208);
+    EXPECT_EQ(cLog::instance().getBasePath(), dir / "logs/sub/seal.log");
+    std::string text;
+    for (const std::string& name : {std::string("logs/sub")}) {
+        if (DIR* d = ::opendir((dir / name).c_str())) {
+            while (dirent* e = ::readdir(d))
+                if (e->d_name[0] != '.') text += readFile(dir / name + "/" + e->d_name);
+            ::closedir(d);
+        }
+    }
+    EXPECT_NE(text.find(" ERROR " + big5("讀取 pfx 檔失敗, 密碼錯誤") + "\n"), std::string::npos) << text;
+    // Lines before the threshold was read stand at the top; after it, the
+    // WARN threshold of the same file holds back DEBUG lines.
+    EXPECT_NE(text.find("DEBUG Insert MAP Name = LOG.level"), std::string::npos);
+    EXPECT_EQ(text.find("end cPkcs12::loadPfxFile()"), std::string::npos);
+    ERR_clear_error();
+    cLog::instance().setLevel("DEBUG");
+}
+
 // ---- the process-wide chain store ------------------------------------------------------------
 
 // Needs a process whose chain store is still empty (ctest runs each case alone).
