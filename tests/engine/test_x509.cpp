@@ -223,3 +223,26 @@ TEST(TimeTextZone, NoDaylightSavingShift) {
 TEST(TimeText, NullIsEmpty) {
     EXPECT_EQ(cX509::timeText(nullptr), "");
 }
+
+TEST(TimeTextZone, CurrentTimeIsUtc) {
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    setenv("TZ", "CST-8", 1);   // Taipei, eight hours ahead of UTC
+    tzset();
+    const time_t before = std::time(nullptr);
+    const std::string text = cX509::currentTimeText();
+    const time_t after = std::time(nullptr);
+    if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    tzset();
+    ASSERT_EQ(text.size(), 14u);
+    struct tm t = {};
+    t.tm_year = std::stoi(text.substr(0, 4)) - 1900;
+    t.tm_mon = std::stoi(text.substr(4, 2)) - 1;
+    t.tm_mday = std::stoi(text.substr(6, 2));
+    t.tm_hour = std::stoi(text.substr(8, 2));
+    t.tm_min = std::stoi(text.substr(10, 2));
+    t.tm_sec = std::stoi(text.substr(12, 2));
+    const time_t parsed = timegm(&t);
+    EXPECT_GE(parsed, before);
+    EXPECT_LE(parsed, after);
+}

@@ -67,7 +67,9 @@ bool convertUniCodeStringToAny(const char* text, const char* toEncoding, cBytes*
     size_t inLeft = inLength;
     char* outPtr = buffer.get();
     size_t outLeft = area;
-    const size_t rc = ::iconv(conv.cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    size_t rc = ::iconv(conv.cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    // Ends a shift sequence for targets that keep state.
+    if (rc != static_cast<size_t>(-1)) rc = ::iconv(conv.cd, nullptr, nullptr, &outPtr, &outLeft);
     const size_t produced = area - outLeft;
     // Success needs no error, every input byte consumed, some output and a
     // last byte of the area left unused.
