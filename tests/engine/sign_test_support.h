@@ -272,7 +272,10 @@ inline std::string base64ToFile(const std::string& b64, const std::string& path)
 
 // Verifies `b64` with openssl cms against the test root. `detachedContent` is
 // passed to the verifier when the signature does not carry its content.
-inline Verified verifySignature(const std::string& b64, const std::string& detachedContent = std::string()) {
+// `options` go to the verifier as they are (for instance "-no_check_time" for
+// a certificate outside its validity period).
+inline Verified verifySignature(const std::string& b64, const std::string& detachedContent = std::string(),
+                                const std::string& options = std::string()) {
     const Pki& pki = Pki::get();
     TempDir dir;
     Verified v;
@@ -301,7 +304,7 @@ inline Verified verifySignature(const std::string& b64, const std::string& detac
     const bool carriesIntermediate = v.certificates.size() >= 2;
     std::string command = "openssl cms -verify -binary -inform DER -in " + shellQuote(der) + " -CAfile " +
                           shellQuote(pki[carriesIntermediate ? "root_pem" : "chain_pem"]) + " -certfile " +
-                          shellQuote(untrusted) + " -out " + shellQuote(dir / "out.bin");
+                          shellQuote(untrusted) + " -out " + shellQuote(dir / "out.bin") + " " + options;
     if (v.detached) {
         writeFile(dir / "content.bin", detachedContent);
         command += " -content " + shellQuote(dir / "content.bin");

@@ -204,7 +204,8 @@ TEST_F(Facade, PasswordFromProtectedProperty) {
     LogCapture log;
     EXPECT_EQ(sign.TWCASignInitial(p.write().c_str(), nullptr), 0);
     EXPECT_TRUE(log.has("WARN", big5("找不到 PFX.pswd 續找 PFX.pswdB64")));
-    EXPECT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
+    ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
+    EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
 }
 
 TEST_F(Facade, NoPasswordSource) {
@@ -300,6 +301,7 @@ TEST_F(Facade, FailedReinitialisationKeepsTheCredential) {
     ASSERT_EQ(initialise(props("pfx_user_nonrep")), 0);  // a successful one replaces it
     ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
     EXPECT_EQ(embeddedSerials(sign.getSignature()), std::vector<std::string>{pki["user_nonrep_serial"]});
+    EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
 }
 
 TEST_F(Facade, EmptyDigestAndFilterKeepEarlierValues) {
@@ -353,6 +355,9 @@ TEST_F(Facade, CheckValidDrivesTheValidityCheck) {
             EXPECT_TRUE(log.has("ERROR", big5(c.error))) << log.dump("ERROR");
             EXPECT_TRUE(log.has("ERROR", big5("驗憑證效期失敗, 返回") + " = " + intValue(c.code)));
             EXPECT_EQ(fresh.getSignature(), nullptr);
+        } else {
+            const Verified v = verifySignature(fresh.getSignature(), "", "-no_check_time");
+            EXPECT_TRUE(v.ok) << v.errors;
         }
     }
 }
@@ -361,7 +366,9 @@ TEST_F(Facade, KeyUsageIsNotCheckedBeforeSigning) {
     Props p = props("pfx_user_keyenc");
     p.set("PFX.checkValid", "true");
     ASSERT_EQ(initialise(p), 0);
-    EXPECT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
+    ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
+    const Verified v = verifySignature(sign.getSignature(), "", "-purpose any");
+    EXPECT_TRUE(v.ok) << v.errors;
     sign.checkKeyUsage = true;  // what the check would do if it were asked for
     LogCapture log;
     EXPECT_EQ(sign.SignPkcs7("abc", "BIG5"), 5017);
@@ -401,6 +408,7 @@ TEST_F(Facade, ArgumentErrors) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error);
         ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
+        EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
         LogCapture log;
         EXPECT_EQ(sign.SignPkcs7(c.plain, c.encoding), c.code);
         EXPECT_EQ(sign.getLastError(), c.code);
