@@ -11,6 +11,7 @@
 #include "engine/cCertChainList.h"
 #include "engine/cChars.h"
 #include "engine/cPasswordKey.h"
+#include "engine/cPkcs12.h"
 #include "sign_facade_support.h"
 
 using namespace signtest;
@@ -298,7 +299,9 @@ TEST_F(Facade, FailedReinitialisationKeepsTheCredential) {
     EXPECT_EQ(embeddedSerials(sign.getSignature()), std::vector<std::string>{pki["user_serial"]});
     EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
 
+    EXPECT_EQ(sign.signingCertificate, sign.credential->getCertificate());
     ASSERT_EQ(initialise(props("pfx_user_nonrep")), 0);  // a successful one replaces it
+    EXPECT_EQ(sign.signingCertificate, nullptr);  // never left pointing into the old credential
     ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
     EXPECT_EQ(embeddedSerials(sign.getSignature()), std::vector<std::string>{pki["user_nonrep_serial"]});
     EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
