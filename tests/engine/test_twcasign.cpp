@@ -103,9 +103,9 @@ TEST_F(Facade, ProtectedPasswordFailures) {
 // ---- properties file ---------------------------------------------------------------------
 
 TEST_F(Facade, PropertiesFileProblemsGive1202) {
-    writeFile(dir / "empty.properties", "");
-    writeFile(dir / "comments.properties", "# only a comment\n; and another\nno equals sign\n");
-    writeFile(dir / "binary.properties", std::string("\x00\x01\x02\xff\xfe", 5));
+    writeAll(dir / "empty.properties", "");
+    writeAll(dir / "comments.properties", "# only a comment\n; and another\nno equals sign\n");
+    writeAll(dir / "binary.properties", std::string("\x00\x01\x02\xff\xfe", 5));
     ::mkdir((dir / "folder.properties").c_str(), 0700);
     struct {
         std::string file;
@@ -473,7 +473,7 @@ TEST(FacadeLog, PropertiesPlaceTheLog) {
     for (const std::string& name : {std::string("logs/sub")}) {
         if (DIR* d = ::opendir((dir / name).c_str())) {
             while (dirent* e = ::readdir(d))
-                if (e->d_name[0] != '.') text += readFile(dir / name + "/" + e->d_name);
+                if (e->d_name[0] != '.') text += readAll(dir / name + "/" + e->d_name);
             ::closedir(d);
         }
     }
