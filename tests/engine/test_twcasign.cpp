@@ -26,6 +26,7 @@ class Facade : public FacadeTest {};
 
 TEST_F(Facade, ProtectedPasswordRoundTrip) {
     Props p = props();
+    LogCapture log;
     const std::string enced = protect(p, pki["password"]);
     EXPECT_EQ(enced.size(), 24u);  // base64 of one AES block
     EXPECT_EQ(enced.find(pki["password"]), std::string::npos);
@@ -36,6 +37,11 @@ TEST_F(Facade, ProtectedPasswordRoundTrip) {
     EXPECT_TRUE(v.ok) << v.errors;
     EXPECT_EQ(v.content, "abc");
     EXPECT_EQ(v.certificates.size(), 1u);
+    // The DEBUG log of the whole exchange never shows the plain password.
+    std::string all;
+    for (const auto& line : log.lines()) all += line + "\n";
+    EXPECT_NE(all.find("begin TWCASign::SignPkcs7Bin()"), std::string::npos);
+    EXPECT_EQ(all.find(pki["password"]), std::string::npos);
 }
 
 TEST_F(Facade, ProtectedPasswordOutputArea) {
