@@ -45,7 +45,7 @@ build: venv
 	  -C build-dir=$(BUILD) -C cmake.define.ORVANE_BUILD_TESTS=ON $(CMAKE_DEFS) .
 
 test: build
-	cd $(BUILD) && $(abspath $(VENV))/bin/ctest --output-on-failure --no-tests=ignore
+	cd $(BUILD) && $(abspath $(VENV))/bin/ctest -j2 --output-on-failure --no-tests=ignore
 	$(VPY) -m pytest -q tests/python
 
 demo: build
@@ -62,7 +62,7 @@ sanitize: $(SAN_VENV)/.stamp
 	  -C build-dir=$(SAN_BUILD) -C cmake.build-type=RelWithDebInfo \
 	  -C cmake.define.ORVANE_BUILD_TESTS=ON -C cmake.define.ORVANE_SANITIZE=ON .
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  $(abspath $(SAN_VENV))/bin/ctest --output-on-failure --no-tests=ignore
+	  $(abspath $(SAN_VENV))/bin/ctest -j2 --output-on-failure --no-tests=ignore
 	LD_PRELOAD="$(SAN_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(SAN_VENV)/bin/python -m pytest -q -p no:cacheprovider tests/python
