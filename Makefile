@@ -45,7 +45,7 @@ build: venv
 	  -C build-dir=$(BUILD) -C cmake.define.ORVANE_BUILD_TESTS=ON $(CMAKE_DEFS) .
 
 test: build
-	cd $(BUILD) && $(abspath $(VENV))/bin/ctest --output-on-failure --no-tests=ignore
+	cd $(BUILD) && $(abspath $(VENV))/bin/ctest -j2 --output-on-failure --no-tests=ignore
 	@$(MAKE) --no-print-directory fuzz-smoke
 	$(VPY) -m pytest -q tests/python
 
@@ -65,7 +65,7 @@ sanitize-build: $(SAN_VENV)/.stamp
 
 sanitize: sanitize-build
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  $(abspath $(SAN_VENV))/bin/ctest --output-on-failure --no-tests=ignore
+	  $(abspath $(SAN_VENV))/bin/ctest -j2 --output-on-failure --no-tests=ignore
 	LD_PRELOAD="$(SAN_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(SAN_VENV)/bin/python -m pytest -q -p no:cacheprovider tests/python
