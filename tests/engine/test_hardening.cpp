@@ -1,5 +1,6 @@
 // Regression tests for what the fuzzers found in the engine: each case is an
 // input shape that once misbehaved.
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/cLog.h"
 #include "engine/cX509.h"
 
 namespace {
@@ -76,4 +78,27 @@ TEST(Hardening, RenderingKeepsTheCallersQueuedErrors) {
     EXPECT_EQ(ERR_GET_REASON(ERR_peek_error()), 42);
     EXPECT_EQ(ERR_peek_last_error(), ERR_peek_error());
     ERR_clear_error();
+}
+
+// Found while checking memory over long runs: with a log folder that cannot be
+// created, every line stayed in memory for the life of the process.  The lines
+// kept in memory now stop at kPendingLimit bytes, the first ones kept.
+TEST(Hardening, LinesWithoutALogFolderStayBounded) {
+    cLog log;
+    log.setLevel("DEBUG");
+    EXPECT_FALSE(log.createFolder("/proc/no-such-folder/logs", "seal.log"));
+    const std::string value(200, 'v');
+    for (int i = 0; i < 20000; ++i) log.writeText(LOG_TAG_DEBUG, i == 0 ? "first line" : "later line", value);
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    log.flushPending(out);
+    const long size = std::ftell(out);
+    std::rewind(out);
+    char head[512] = {0};
+    const size_t got = std::fread(head, 1, sizeof head - 1, out);
+    std::fclose(out);
+    EXPECT_GT(size, 0);
+    EXPECT_LE(static_cast<size_t>(size), cLog::kPendingLimit);
+    EXPECT_GT(static_cast<size_t>(size), cLog::kPendingLimit - 400);
+    EXPECT_NE(std::string(head, got).find("first line"), std::string::npos);
 }

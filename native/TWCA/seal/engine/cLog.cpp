@@ -147,7 +147,7 @@ void cLog::emit(const char* tag, const char* msg, const char* tail, size_t tailL
 void cLog::writeLine(const cLogTime& t, const std::string& line) {
     std::lock_guard<std::mutex> guard(lock);
     if (basePath.empty()) {
-        if (!pendingReleased) pending += line;
+        if (!pendingReleased && pending.size() + line.size() <= kPendingLimit) pending += line;
         return;
     }
     char suffix[32];

@@ -109,6 +109,11 @@ public:
     // The file a line stamped `t` goes to: basePath + ".YYYYMMDD" ("" if none).
     std::string fileNameFor(const cLogTime& t) const;
 
+    // Lines kept in memory while no log folder is set stop at this many bytes;
+    // later ones are dropped until a folder exists.  A folder that cannot be
+    // created would otherwise let a long-running process grow without bound.
+    static constexpr size_t kPendingLimit = size_t(1) << 20;
+
     // Writes whatever is still pending to `out` and releases the buffer
     // (done for instance() at process exit, with stdout).
     void flushPending(std::FILE* out);
