@@ -1,16 +1,20 @@
 // Contract list converters.
 //
-// Each description dictionary is built with its keys in the documented order,
-// reading the entry's keys in that same order, so a missing key raises the
-// KeyError Python code building the same dictionary literal would raise. An
-// exact dict entry is read directly; any other mapping is read through its own
-// methods. The symbol of a description comes from a "{a}{b}" template filled
-// from the entry's keys as keyword arguments; it is built as the concatenation
-// of format(entry[a]) and format(entry[b]), which is what str.format produces.
+// Each description dictionary has its keys in the documented order, and the
+// entry's keys are read in that same order, so a missing key raises the
+// KeyError that Python code building the same dictionary literal would raise.
+// An exact dict entry is read directly; any other mapping through its own
+// methods. A symbol comes from a "{a}{b}" template filled from the entry's
+// keys as keyword arguments (`template.format(**entry)`); it is built as the
+// concatenation of format(entry[a]) and format(entry[b]), which is what
+// str.format produces, with the same errors for a missing key or an entry
+// that is not a mapping.
 #include "backend/http/contract_convert.h"
 
 #include "backend/http/mapping.h"
 #include "backend/http/text.h"
+
+#include <cstring>
 
 namespace orvane {
 namespace contract {
@@ -19,13 +23,107 @@ Names names;
 
 namespace {
 
-bool intern(PyObject*& slot, const char* text) {
-    slot = PyUnicode_InternFromString(text);
-    return slot != nullptr;
+// A new description: a copy of the template of its kind (its keys in order,
+// constant values already in place) with the pairs of `kv` (key, value, ...)
+// set. Copying a template clones its hash table in one step, which is much
+// cheaper than inserting the keys one by one, and gives a compact table like
+// a dict display's; the keys keep the template's order.
+template <size_t N>
+PyObject* from_template(PyObject* tpl, PyObject* const (&kv)[N]) {
+    static_assert(N % 2 == 0, "pairs");
+    Ref d = Ref::steal(PyDict_Copy(tpl));
+    if (!d) return nullptr;
+    for (size_t i = 0; i < N; i += 2)
+        if (PyDict_SetItem(d.get(), kv[i], kv[i + 1]) < 0) return nullptr;
+    return d.release();
 }
 
-// A dictionary sized for `n` keys, as a dict display of n entries makes it.
-inline PyObject* new_dict(Py_ssize_t n) { return _PyDict_NewPresized(n); }
+// Reads the entries of one list.
+//
+// Lists decoded from JSON share one str object per key across all entries.
+// The reader adopts those key objects from the first exact-dict entry, so
+// every later lookup finds its key by identity instead of comparing text. A
+// lookup stays correct for any entry: an equal key is found either way.
+//
+// It also keeps the last `basic` text and its float: lists repeat a handful of
+// unit texts, and floats are immutable, so descriptions may share one.
+class EntryReader {
+public:
+    EntryReader() {
+        for (int i = 0; i < kNumKeys; ++i) keys_[i] = names.key[i];
+    }
+
+    PyObject* key(Key k) const { return keys_[k]; }
+
+    // Adopts the key objects of the first exact-dict entry seen.
+    void prepare(PyObject* entry) {
+        if (!adopted_ && PyDict_CheckExact(entry)) adopt(entry);
+    }
+
+    // entry[k], a new reference.
+    PyObject* item(PyObject* entry, Key k) {
+        prepare(entry);
+        return http::getitem(entry, keys_[k]);
+    }
+
+    // float(v)
+    PyObject* to_float(PyObject* v) {
+        if (PyFloat_CheckExact(v)) return new_ref(v);
+        if (!PyUnicode_CheckExact(v) || !http::ready(v)) return PyNumber_Float(v);
+        if (last_text_ && http::same_text(v, last_text_.get())) return new_ref(last_float_.get());
+        PyObject* f = PyNumber_Float(v);
+        if (f) {
+            last_text_ = Ref::borrow(v);
+            last_float_ = Ref::borrow(f);
+        }
+        return f;
+    }
+
+private:
+    void adopt(PyObject* entry) {
+        adopted_ = true;
+        Py_ssize_t pos = 0;
+        PyObject *k, *v;
+        // Comparing ready exact str objects runs no Python code, so the walk
+        // cannot see the dict change under it.
+        while (PyDict_Next(entry, &pos, &k, &v)) {
+            if (!PyUnicode_CheckExact(k) || !http::ready(k)) {
+                PyErr_Clear();
+                continue;
+            }
+            for (int i = 0; i < kNumKeys; ++i) {
+                if (keys_[i] == names.key[i] && k != names.key[i] && http::same_text(k, names.key[i])) {
+                    owned_[i] = Ref::borrow(k);
+                    keys_[i] = k;
+                    break;
+                }
+            }
+        }
+    }
+
+    PyObject* keys_[kNumKeys];
+    Ref owned_[kNumKeys];
+    bool adopted_ = false;
+    Ref last_text_, last_float_;
+};
+
+// "{a}{b}...".format(**entry) for the named fields `fields`.
+template <size_t N>
+PyObject* symbol_of(EntryReader& rd, PyObject* entry, const Key (&fields)[N]) {
+    rd.prepare(entry);
+    Ref kw = Ref::steal(http::kwargs_of(entry, http::kFormatFn));
+    if (!kw) return nullptr;
+    Ref parts[N];
+    PyObject* raw[N];
+    for (size_t i = 0; i < N; ++i) {
+        PyObject* f = http::field(kw.get(), rd.key(fields[i]));
+        if (!f) return nullptr;
+        parts[i] = Ref::steal(http::format_field(f, names.empty));
+        if (!parts[i]) return nullptr;
+        raw[i] = parts[i].get();
+    }
+    return http::concat(raw);
+}
 
 // Appends `desc` to the list stored under `key` in `groups`, creating the list
 // on first use (dict.setdefault(key, []).append(desc)).
@@ -40,79 +138,49 @@ bool append_grouped(PyObject* groups, PyObject* key, PyObject* desc) {
     return PyList_Append(lst, desc) == 0;
 }
 
-// Sets the pairs of `kv` (key, value, key, value, ...) in `d` in order.
-template <size_t N>
-bool set_all(PyObject* d, PyObject* const (&kv)[N]) {
-    static_assert(N % 2 == 0, "pairs");
-    for (size_t i = 0; i < N; i += 2)
-        if (PyDict_SetItem(d, kv[i], kv[i + 1]) < 0) return false;
-    return true;
-}
-
 // The stock description of one entry, or null with an exception set.
-PyObject* stock_desc(PyObject* entry) {
+PyObject* stock_desc(EntryReader& rd, PyObject* entry) {
     const Names& n = names;
-    Ref kw = Ref::steal(http::kwargs_of(entry, http::kFormatFn));
-    if (!kw) return nullptr;
-    PyObject* f_exchange = http::field(kw.get(), n.exchange);
-    if (!f_exchange) return nullptr;
-    Ref s_exchange = Ref::steal(http::format_field(f_exchange, n.empty));
-    if (!s_exchange) return nullptr;
-    PyObject* f_code = http::field(kw.get(), n.code);
-    if (!f_code) return nullptr;
-    Ref s_code = Ref::steal(http::format_field(f_code, n.empty));
-    if (!s_code) return nullptr;
-    Ref symbol = Ref::steal(http::concat({s_exchange.get(), s_code.get()}));
+    Ref symbol = Ref::steal(symbol_of(rd, entry, {kExchange, kCode}));
     if (!symbol) return nullptr;
-    kw.reset();
-
-    Ref exchange = Ref::steal(http::getitem(entry, n.exchange));
+    Ref exchange = Ref::steal(rd.item(entry, kExchange));
     if (!exchange) return nullptr;
-    Ref code = Ref::steal(http::getitem(entry, n.code));
+    Ref code = Ref::steal(rd.item(entry, kCode));
     if (!code) return nullptr;
-    Ref raw_name = Ref::steal(http::getitem(entry, n.name));
+    Ref raw_name = Ref::steal(rd.item(entry, kName));
     if (!raw_name) return nullptr;
     Ref name = Ref::steal(http::strip_char(raw_name.get(), ' ', n.blank, n.strip, true));
     if (!name) return nullptr;
-    Ref industry = Ref::steal(http::getitem(entry, n.industry));
+    Ref industry = Ref::steal(rd.item(entry, kIndustry));
     if (!industry) return nullptr;
-
-    Ref d = Ref::steal(new_dict(7));
-    if (!d) return nullptr;
-    PyObject* const kv[] = {n.symbol,   symbol.get(),   n.security_type, n.STK,
-                            n.currency, n.TWD,          n.exchange,      exchange.get(),
-                            n.code,     code.get(),     n.name,          name.get(),
-                            n.category, industry.get()};
-    if (!set_all(d.get(), kv)) return nullptr;
-    return d.release();
+    PyObject* const kv[] = {n.symbol, symbol.get(), n.exchange, exchange.get(), n.code, code.get(),
+                            n.name,   name.get(),   n.category, industry.get()};
+    return from_template(n.stock_template, kv);
 }
 
-// Strike text for an option symbol: `eprice` without its trailing zeros and
-// then its trailing dots when it ends in ".0", otherwise unchanged. The strike
-// is first probed with get(.., "") and then read by key, so an entry without
-// eprice fails with KeyError('eprice').
-PyObject* normalised_strike(PyObject* entry) {
+// The strike text of an option symbol: the entry's eprice without its trailing
+// zeros and then its trailing dots when it ends in ".0", otherwise unchanged.
+// The text is probed with get("eprice", "") and then read by key, so an entry
+// without eprice fails with KeyError('eprice').
+PyObject* normalised_strike(EntryReader& rd, PyObject* entry) {
     const Names& n = names;
     Ref eprice;
     int ends;
     if (PyDict_CheckExact(entry)) {
-        PyObject* v = PyDict_GetItemWithError(entry, n.eprice);
-        if (!v) {
-            if (!PyErr_Occurred()) http::set_key_error(n.eprice);
-            return nullptr;
-        }
-        eprice = Ref::borrow(v);
+        eprice = Ref::steal(rd.item(entry, kEprice));
+        if (!eprice) return nullptr;
         ends = http::endswith(eprice.get(), n.dot_zero, n.endswith);
         if (ends < 0) return nullptr;
         // endswith() of a str runs no Python code, so reading the key again
         // would give the same object; anything else may have changed the entry.
-        if (!PyUnicode_CheckExact(eprice.get())) eprice = Ref::steal(http::getitem(entry, n.eprice));
+        if (!PyUnicode_CheckExact(eprice.get())) eprice = Ref::steal(rd.item(entry, kEprice));
     } else {
-        Ref probe = Ref::steal(http::get(entry, n.get, n.eprice, n.empty));
+        rd.prepare(entry);
+        Ref probe = Ref::steal(http::get(entry, n.get, rd.key(kEprice), n.empty));
         if (!probe) return nullptr;
         ends = http::endswith(probe.get(), n.dot_zero, n.endswith);
         if (ends < 0) return nullptr;
-        eprice = Ref::steal(http::getitem(entry, n.eprice));
+        eprice = Ref::steal(rd.item(entry, kEprice));
     }
     if (!eprice) return nullptr;
     if (!ends) return eprice.release();
@@ -121,106 +189,91 @@ PyObject* normalised_strike(PyObject* entry) {
     return http::strip_char(no_zeros.get(), '.', n.dot, n.rstrip, false);
 }
 
-PyObject* option_symbol(PyObject* entry) {
-    const Names& n = names;
-    Ref strike = Ref::steal(normalised_strike(entry));
+// "{category}{deliverymonth}{poc}{eprice}" filled from a copy of the entry
+// whose eprice is the normalised strike.
+PyObject* option_symbol(EntryReader& rd, PyObject* entry) {
+    Ref strike = Ref::steal(normalised_strike(rd, entry));
     if (!strike) return nullptr;
-    // The template is filled from a copy of the entry whose eprice is the
-    // normalised strike; an exact dict entry is read in place instead.
+    // An exact dict entry is read in place: only eprice differs in the copy.
     Ref kw;
     if (PyDict_CheckExact(entry)) {
         kw = Ref::borrow(entry);
     } else {
         kw = Ref::steal(http::kwargs_copy(entry, http::kFormatFn));
-        if (!kw || PyDict_SetItem(kw.get(), n.eprice, strike.get()) < 0) return nullptr;
+        if (!kw || PyDict_SetItem(kw.get(), rd.key(kEprice), strike.get()) < 0) return nullptr;
     }
-    PyObject* const keys[] = {n.category, n.deliverymonth, n.poc};
+    const Key fields[] = {kCategory, kDeliverymonth, kPoc};
     Ref parts[4];
     for (int i = 0; i < 3; ++i) {
-        PyObject* f = http::field(kw.get(), keys[i]);
+        PyObject* f = http::field(kw.get(), rd.key(fields[i]));
         if (!f) return nullptr;
-        parts[i] = Ref::steal(http::format_field(f, n.empty));
+        parts[i] = Ref::steal(http::format_field(f, names.empty));
         if (!parts[i]) return nullptr;
     }
-    parts[3] = Ref::steal(http::format_field(strike.get(), n.empty));
+    parts[3] = Ref::steal(http::format_field(strike.get(), names.empty));
     if (!parts[3]) return nullptr;
     return http::concat({parts[0].get(), parts[1].get(), parts[2].get(), parts[3].get()});
 }
 
-PyObject* future_symbol(PyObject* entry) {
-    const Names& n = names;
-    Ref kw = Ref::steal(http::kwargs_of(entry, http::kFormatFn));
-    if (!kw) return nullptr;
-    PyObject* f_ename = http::field(kw.get(), n.ename);
-    if (!f_ename) return nullptr;
-    Ref s_ename = Ref::steal(http::format_field(f_ename, n.empty));
-    if (!s_ename) return nullptr;
-    PyObject* f_month = http::field(kw.get(), n.deliverymonth);
-    if (!f_month) return nullptr;
-    Ref s_month = Ref::steal(http::format_field(f_month, n.empty));
-    if (!s_month) return nullptr;
-    return http::concat({s_ename.get(), s_month.get()});
-}
-
 // The future (is_option false) or option description of one entry.
 template <bool is_option>
-PyObject* futopt_desc(PyObject* entry) {
+PyObject* futopt_desc(EntryReader& rd, PyObject* entry) {
     const Names& n = names;
-    Ref symbol = Ref::steal(is_option ? option_symbol(entry) : future_symbol(entry));
+    Ref symbol = Ref::steal(is_option ? option_symbol(rd, entry)
+                                      : symbol_of(rd, entry, {kEname, kDeliverymonth}));
     if (!symbol) return nullptr;
-    Ref code = Ref::steal(http::getitem(entry, n.code));
+    Ref code = Ref::steal(rd.item(entry, kCode));
     if (!code) return nullptr;
-    Ref name = Ref::steal(http::getitem(entry, n.csname));
+    Ref name = Ref::steal(rd.item(entry, kCsname));
     if (!name) return nullptr;
-    Ref category = Ref::steal(http::getitem(entry, n.category));
+    Ref category = Ref::steal(rd.item(entry, kCategory));
     if (!category) return nullptr;
-    Ref month = Ref::steal(http::getitem(entry, n.deliverymonth));
+    Ref month = Ref::steal(rd.item(entry, kDeliverymonth));
     if (!month) return nullptr;
     Ref strike, right;
     if (is_option) {
-        strike = Ref::steal(http::getitem(entry, n.eprice));
+        strike = Ref::steal(rd.item(entry, kEprice));
         if (!strike) return nullptr;
-        right = Ref::steal(http::getitem(entry, n.poc));
+        right = Ref::steal(rd.item(entry, kPoc));
         if (!right) return nullptr;
-    } else {
-        strike = Ref::borrow(n.zero);
-        right = Ref::borrow(n.empty);
     }
-    Ref kind = Ref::steal(http::getitem(entry, n.prod_kind));
+    Ref kind = Ref::steal(rd.item(entry, kProdKind));
     if (!kind) return nullptr;
-    Ref ostock = Ref::steal(http::getitem(entry, n.ostock));
+    Ref ostock = Ref::steal(rd.item(entry, kOstock));
     if (!ostock) return nullptr;
-    Ref basic = Ref::steal(http::getitem(entry, n.basic));
+    Ref basic = Ref::steal(rd.item(entry, kBasic));
     if (!basic) return nullptr;
-    Ref unit = Ref::steal(PyFloat_CheckExact(basic.get()) ? new_ref(basic.get())
-                                                          : PyNumber_Float(basic.get()));
+    Ref unit = Ref::steal(rd.to_float(basic.get()));
     if (!unit) return nullptr;
 
-    Ref d = Ref::steal(new_dict(14));
-    if (!d) return nullptr;
-    PyObject* const kv[] = {n.symbol,          symbol.get(),   n.security_type,   is_option ? n.OPT : n.FUT,
-                            n.currency,        n.TWD,          n.exchange,        n.TAIFEX,
-                            n.code,            code.get(),     n.name,            name.get(),
-                            n.category,        category.get(), n.delivery_month,  month.get(),
-                            n.strike_price,    strike.get(),   n.option_right,    right.get(),
-                            n.underlying_kind, kind.get(),     n.underlying_code, ostock.get(),
-                            n.unit,            unit.get(),     n.multiplier,      n.zero};
-    if (!set_all(d.get(), kv)) return nullptr;
-    return d.release();
+    if (is_option) {
+        PyObject* const kv[] = {n.symbol,          symbol.get(),  n.code,            code.get(),
+                                n.name,            name.get(),    n.category,        category.get(),
+                                n.delivery_month,  month.get(),   n.strike_price,    strike.get(),
+                                n.option_right,    right.get(),   n.underlying_kind, kind.get(),
+                                n.underlying_code, ostock.get(),  n.unit,            unit.get()};
+        return from_template(n.option_template, kv);
+    }
+    PyObject* const kv[] = {n.symbol,          symbol.get(), n.code,            code.get(),
+                            n.name,            name.get(),   n.category,        category.get(),
+                            n.delivery_month,  month.get(),  n.underlying_kind, kind.get(),
+                            n.underlying_code, ostock.get(), n.unit,            unit.get()};
+    return from_template(n.future_template, kv);
 }
 
 template <bool is_option>
 PyObject* futopt_convert(PyObject* contracts) {
+    EntryReader rd;
     Ref result = Ref::steal(PyDict_New());
     if (!result) return nullptr;
     const bool ok = http::for_each_item(contracts, names.items, [&](PyObject* product, PyObject* entries) {
         Ref group;  // the product's list, found or made at its first entry
         return http::for_each(entries, [&](PyObject* entry) {
-            Ref desc = Ref::steal(futopt_desc<is_option>(entry));
+            Ref desc = Ref::steal(futopt_desc<is_option>(rd, entry));
             if (!desc) return false;
             if (!group) {
-                // Looked up again for each product, so a name that comes back
-                // (from a mapping whose items() repeats it) keeps one list.
+                // Looked up for each product, so a name that comes back (from a
+                // mapping whose items() repeats it) keeps one list.
                 PyObject* lst = PyDict_GetItemWithError(result.get(), product);
                 if (lst) {
                     group = Ref::borrow(lst);
@@ -236,6 +289,41 @@ PyObject* futopt_convert(PyObject* contracts) {
     return ok ? result.release() : nullptr;
 }
 
+template <size_t N>
+bool make_template(PyObject*& slot, PyObject* const (&kv)[N]) {
+    slot = PyDict_New();
+    if (!slot) return false;
+    for (size_t i = 0; i < N; i += 2)
+        if (PyDict_SetItem(slot, kv[i], kv[i + 1]) < 0) return false;
+    return true;
+}
+
+bool make_templates() {
+    Names& n = names;
+    PyObject* const none = Py_None;
+    PyObject* const stock[] = {n.symbol,   none,  n.security_type, n.STK, n.currency, n.TWD,
+                               n.exchange, none,  n.code,          none,  n.name,     none,
+                               n.category, none};
+    PyObject* const future[] = {n.symbol,          none,   n.security_type,   n.FUT,
+                                n.currency,        n.TWD,  n.exchange,        n.TAIFEX,
+                                n.code,            none,   n.name,            none,
+                                n.category,        none,   n.delivery_month,  none,
+                                n.strike_price,    n.zero, n.option_right,    n.empty,
+                                n.underlying_kind, none,   n.underlying_code, none,
+                                n.unit,            none,   n.multiplier,      n.zero};
+    PyObject* const option[] = {n.symbol,          none,   n.security_type,   n.OPT,
+                                n.currency,        n.TWD,  n.exchange,        n.TAIFEX,
+                                n.code,            none,   n.name,            none,
+                                n.category,        none,   n.delivery_month,  none,
+                                n.strike_price,    none,   n.option_right,    none,
+                                n.underlying_kind, none,   n.underlying_code, none,
+                                n.unit,            none,   n.multiplier,      n.zero};
+    PyObject* const index[] = {n.symbol,   none, n.security_type, n.IND, n.currency, n.TWD,
+                               n.exchange, none, n.code,          none,  n.name,     none};
+    return make_template(n.stock_template, stock) && make_template(n.future_template, future) &&
+           make_template(n.option_template, option) && make_template(n.index_template, index);
+}
+
 }  // namespace
 
 bool init_names() {
@@ -245,22 +333,26 @@ bool init_names() {
         const char* text;
     };
     const Item items[] = {
-        {&n.exchange, "exchange"},
-        {&n.code, "code"},
-        {&n.name, "name"},
-        {&n.industry, "industry"},
-        {&n.ename, "ename"},
-        {&n.deliverymonth, "deliverymonth"},
-        {&n.csname, "csname"},
-        {&n.category, "category"},
-        {&n.prod_kind, "prod_kind"},
-        {&n.ostock, "ostock"},
-        {&n.basic, "basic"},
-        {&n.poc, "poc"},
-        {&n.eprice, "eprice"},
+        {&n.key[kExchange], "exchange"},
+        {&n.key[kCode], "code"},
+        {&n.key[kName], "name"},
+        {&n.key[kIndustry], "industry"},
+        {&n.key[kEname], "ename"},
+        {&n.key[kDeliverymonth], "deliverymonth"},
+        {&n.key[kCsname], "csname"},
+        {&n.key[kCategory], "category"},
+        {&n.key[kProdKind], "prod_kind"},
+        {&n.key[kOstock], "ostock"},
+        {&n.key[kBasic], "basic"},
+        {&n.key[kPoc], "poc"},
+        {&n.key[kEprice], "eprice"},
         {&n.symbol, "symbol"},
         {&n.security_type, "security_type"},
         {&n.currency, "currency"},
+        {&n.exchange, "exchange"},
+        {&n.code, "code"},
+        {&n.name, "name"},
+        {&n.category, "category"},
         {&n.delivery_month, "delivery_month"},
         {&n.strike_price, "strike_price"},
         {&n.option_right, "option_right"},
@@ -289,10 +381,11 @@ bool init_names() {
         {&n.lower, "lower"},
         {&n.json, "json"},
         {&n.post, "post"},
-        {&n.format, "format"},
     };
-    for (const Item& it : items)
-        if (!intern(*it.slot, it.text)) return false;
+    for (const Item& it : items) {
+        *it.slot = PyUnicode_InternFromString(it.text);
+        if (!*it.slot) return false;
+    }
     n.zero = PyLong_FromLong(0);
     if (!n.zero) return false;
     // The code table of the index list: first character of a code -> exchange.
@@ -302,15 +395,16 @@ bool init_names() {
     if (!one || PyDict_SetItem(n.index_codes, n.zero_char, n.TSE) < 0 ||
         PyDict_SetItem(n.index_codes, one.get(), n.OTC) < 0)
         return false;
-    return true;
+    return make_templates();
 }
 
 PyObject* stock_dict_convert(PyObject*, PyObject* contracts) {
     return guarded([&]() -> PyObject* {
+        EntryReader rd;
         Ref result = Ref::steal(PyDict_New());
         if (!result) return nullptr;
         const bool ok = http::for_each(contracts, [&](PyObject* entry) {
-            Ref desc = Ref::steal(stock_desc(entry));
+            Ref desc = Ref::steal(stock_desc(rd, entry));
             if (!desc) return false;
             // The group key is the description's exchange, read from the entry.
             PyObject* exchange = PyDict_GetItemWithError(desc.get(), names.exchange);
@@ -356,6 +450,8 @@ PyObject* tw_index_dict_convert(PyObject*, PyObject* index_dict) {
                 if (PyErr_Occurred()) return false;
                 exchange = n.empty;
             }
+            // The result is private to this call: nothing else can change it,
+            // so the borrowed group stays valid while the description is made.
             PyObject* group = PyDict_GetItemWithError(result.get(), exchange);
             if (!group) {
                 if (!PyErr_Occurred()) http::set_key_error(exchange);
@@ -365,12 +461,10 @@ PyObject* tw_index_dict_convert(PyObject*, PyObject* index_dict) {
             if (!code_text) return false;
             Ref symbol = Ref::steal(http::concat({exchange, code_text.get()}));
             if (!symbol) return false;
-            Ref d = Ref::steal(new_dict(6));
-            if (!d) return false;
-            PyObject* const kv[] = {n.symbol,   symbol.get(), n.security_type, n.IND,
-                                    n.currency, n.TWD,        n.exchange,      exchange,
-                                    n.code,     code,         n.name,          name};
-            return set_all(d.get(), kv) && PyList_Append(group, d.get()) == 0;
+            PyObject* const kv[] = {n.symbol, symbol.get(), n.exchange, exchange,
+                                    n.code,   code,         n.name,     name};
+            Ref d = Ref::steal(from_template(n.index_template, kv));
+            return d && PyList_Append(group, d.get()) == 0;
         });
         return ok ? result.release() : nullptr;
     });

@@ -8,20 +8,38 @@
 namespace orvane {
 namespace contract {
 
+// Keys read from the service's entries.
+enum Key {
+    kExchange,
+    kCode,
+    kName,
+    kIndustry,
+    kEname,
+    kDeliverymonth,
+    kCsname,
+    kCategory,
+    kProdKind,
+    kOstock,
+    kBasic,
+    kPoc,
+    kEprice,
+    kNumKeys
+};
+
 // Interned keys and constant values, made once at module initialisation and
 // kept for the life of the process.
 struct Names {
-    // entry keys
-    PyObject *exchange, *code, *name, *industry, *ename, *deliverymonth, *csname, *category,
-        *prod_kind, *ostock, *basic, *poc, *eprice;
-    // description keys (those not shared with the entry keys above)
-    PyObject *symbol, *security_type, *currency, *delivery_month, *strike_price, *option_right,
-        *underlying_kind, *underlying_code, *unit, *multiplier;
+    PyObject* key[kNumKeys];
+    // description keys
+    PyObject *symbol, *security_type, *currency, *exchange, *code, *name, *category, *delivery_month,
+        *strike_price, *option_right, *underlying_kind, *underlying_code, *unit, *multiplier;
     // values
     PyObject *STK, *FUT, *OPT, *IND, *TWD, *TAIFEX, *TSE, *OTC, *empty, *zero, *blank, *dot,
         *dot_zero, *zero_char, *index_codes;
+    // description templates (keys in order, constants in place)
+    PyObject *stock_template, *future_template, *option_template, *index_template;
     // method names
-    PyObject *get, *items, *strip, *rstrip, *endswith, *lower, *json, *post, *format;
+    PyObject *get, *items, *strip, *rstrip, *endswith, *lower, *json, *post;
 };
 
 extern Names names;

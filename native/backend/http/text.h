@@ -7,6 +7,7 @@
 #include "common/ref.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace orvane {
 namespace http {
@@ -24,6 +25,15 @@ inline bool ready(PyObject* s) {
     (void)s;
     return true;
 #endif
+}
+
+// Equal text of two exact, ready str objects (no Python code runs).
+inline bool same_text(PyObject* a, PyObject* b) {
+    if (a == b) return true;
+    const Py_ssize_t len = PyUnicode_GET_LENGTH(a);
+    return len == PyUnicode_GET_LENGTH(b) && PyUnicode_KIND(a) == PyUnicode_KIND(b) &&
+           std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b),
+                       static_cast<size_t>(len) * PyUnicode_KIND(a)) == 0;
 }
 
 // Joins N texts (each a str) into a new str with one allocation.
