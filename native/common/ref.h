@@ -11,6 +11,15 @@
 #include <new>
 #include <utility>
 
+// Module entry points: use `ORVANE_MODINIT PyInit_x(void)` instead of
+// PyMODINIT_FUNC. The modules are built with hidden visibility, and CPython
+// 3.8's PyMODINIT_FUNC does not mark the entry point visible (3.9+ does).
+#if defined(__GNUC__)
+#define ORVANE_MODINIT extern "C" __attribute__((visibility("default"))) PyObject*
+#else
+#define ORVANE_MODINIT PyMODINIT_FUNC
+#endif
+
 namespace orvane {
 
 class Ref {

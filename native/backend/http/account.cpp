@@ -440,6 +440,6 @@ PyObject* init_module() {
 }  // namespace account
 }  // namespace orvane
 
-PyMODINIT_FUNC PyInit_account(void) {
+ORVANE_MODINIT PyInit_account(void) {
     return orvane::guarded([] { return orvane::account::init_module(); });
 }

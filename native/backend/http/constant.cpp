@@ -200,6 +200,6 @@ PyObject* init_module() {
 }  // namespace constant
 }  // namespace orvane
 
-PyMODINIT_FUNC PyInit_constant(void) {
+ORVANE_MODINIT PyInit_constant(void) {
     return orvane::guarded([] { return orvane::constant::init_module(); });
 }

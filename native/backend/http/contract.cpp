@@ -258,6 +258,6 @@ PyObject* init_module() {
 }  // namespace contract
 }  // namespace orvane
 
-PyMODINIT_FUNC PyInit_contract(void) {
+ORVANE_MODINIT PyInit_contract(void) {
     return orvane::guarded([] { return orvane::contract::init_module(); });
 }
