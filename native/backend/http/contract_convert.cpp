@@ -79,7 +79,46 @@ public:
         return f;
     }
 
+    // One walk over an exact dict entry, for the common case of a service
+    // list: every key in `need` present (found by identity with the adopted
+    // key objects) and holding an exact str. Then out[k] holds a new
+    // reference for each needed key and the result is true. Building a
+    // description from str values runs no Python code, so these values are
+    // what reading the keys one by one would give. Otherwise false: the
+    // caller reads the entry key by key, which also raises the right error.
+    template <size_t N>
+    bool scan(PyObject* entry, const Key (&need)[N], Ref (&out)[kNumKeys]) {
+        if (!PyDict_CheckExact(entry)) return false;
+        prepare(entry);
+        PyObject* found[kNumKeys] = {};
+        Py_ssize_t pos = 0, i = 0;
+        PyObject *k, *v;
+        while (PyDict_Next(entry, &pos, &k, &v)) {
+            // Entries of one list carry their keys in the same order: try the
+            // key index seen at this position last time first.
+            int slot = i < kHints ? hint_[i] : -1;
+            if (slot < 0 || keys_[slot] != k) {
+                slot = -1;
+                for (int j = 0; j < kNumKeys; ++j)
+                    if (keys_[j] == k) {
+                        slot = j;
+                        break;
+                    }
+                if (i < kHints) hint_[i] = static_cast<signed char>(slot);
+            }
+            if (slot >= 0) found[slot] = v;
+            ++i;
+        }
+        for (Key key : need)
+            if (!found[key] || !PyUnicode_CheckExact(found[key]) || !http::ready(found[key])) return false;
+        for (Key key : need) out[key] = Ref::borrow(found[key]);
+        return true;
+    }
+
 private:
+    static constexpr int kHints = 32;
+    signed char hint_[kHints] = {};
+
     void adopt(PyObject* entry) {
         adopted_ = true;
         Py_ssize_t pos = 0;
@@ -141,6 +180,16 @@ bool append_grouped(PyObject* groups, PyObject* key, PyObject* desc) {
 // The stock description of one entry, or null with an exception set.
 PyObject* stock_desc(EntryReader& rd, PyObject* entry) {
     const Names& n = names;
+    Ref f[kNumKeys];
+    if (rd.scan(entry, {kExchange, kCode, kName, kIndustry}, f)) {
+        Ref symbol = Ref::steal(http::concat({f[kExchange].get(), f[kCode].get()}));
+        if (!symbol) return nullptr;
+        Ref name = Ref::steal(http::strip_char(f[kName].get(), ' ', n.blank, n.strip, true));
+        if (!name) return nullptr;
+        PyObject* const kv[] = {n.symbol, symbol.get(), n.exchange, f[kExchange].get(), n.code, f[kCode].get(),
+                                n.name,   name.get(),   n.category, f[kIndustry].get()};
+        return from_template(n.stock_template, kv);
+    }
     Ref symbol = Ref::steal(symbol_of(rd, entry, {kExchange, kCode}));
     if (!symbol) return nullptr;
     Ref exchange = Ref::steal(rd.item(entry, kExchange));
@@ -216,9 +265,58 @@ PyObject* option_symbol(EntryReader& rd, PyObject* entry) {
 }
 
 // The future (is_option false) or option description of one entry.
+// The description of an entry that scan() accepted (all fields exact str).
+template <bool is_option>
+PyObject* futopt_desc_scanned(EntryReader& rd, Ref (&f)[kNumKeys]) {
+    const Names& n = names;
+    Ref symbol;
+    if (is_option) {
+        PyObject* eprice = f[kEprice].get();
+        const Py_ssize_t len = PyUnicode_GET_LENGTH(eprice);
+        Ref strike;
+        if (len >= 2 && PyUnicode_READ_CHAR(eprice, len - 1) == '0' && PyUnicode_READ_CHAR(eprice, len - 2) == '.') {
+            Ref no_zeros = Ref::steal(http::strip_char(eprice, '0', n.zero_char, n.rstrip, false));
+            if (!no_zeros) return nullptr;
+            strike = Ref::steal(http::strip_char(no_zeros.get(), '.', n.dot, n.rstrip, false));
+        } else {
+            strike = Ref::borrow(eprice);
+        }
+        if (!strike) return nullptr;
+        symbol = Ref::steal(
+            http::concat({f[kCategory].get(), f[kDeliverymonth].get(), f[kPoc].get(), strike.get()}));
+    } else {
+        symbol = Ref::steal(http::concat({f[kEname].get(), f[kDeliverymonth].get()}));
+    }
+    if (!symbol) return nullptr;
+    Ref unit = Ref::steal(rd.to_float(f[kBasic].get()));
+    if (!unit) return nullptr;
+    if (is_option) {
+        PyObject* const kv[] = {n.symbol,          symbol.get(),         n.code,            f[kCode].get(),
+                                n.name,            f[kCsname].get(),     n.category,        f[kCategory].get(),
+                                n.delivery_month,  f[kDeliverymonth].get(), n.strike_price, f[kEprice].get(),
+                                n.option_right,    f[kPoc].get(),        n.underlying_kind, f[kProdKind].get(),
+                                n.underlying_code, f[kOstock].get(),     n.unit,            unit.get()};
+        return from_template(n.option_template, kv);
+    }
+    PyObject* const kv[] = {n.symbol,          symbol.get(),      n.code,            f[kCode].get(),
+                            n.name,            f[kCsname].get(),  n.category,        f[kCategory].get(),
+                            n.delivery_month,  f[kDeliverymonth].get(), n.underlying_kind, f[kProdKind].get(),
+                            n.underlying_code, f[kOstock].get(),  n.unit,            unit.get()};
+    return from_template(n.future_template, kv);
+}
+
 template <bool is_option>
 PyObject* futopt_desc(EntryReader& rd, PyObject* entry) {
     const Names& n = names;
+    {
+        Ref f[kNumKeys];
+        const bool scanned =
+            is_option ? rd.scan(entry, {kCategory, kDeliverymonth, kPoc, kEprice, kCode, kCsname, kProdKind,
+                                        kOstock, kBasic}, f)
+                      : rd.scan(entry, {kEname, kDeliverymonth, kCode, kCsname, kCategory, kProdKind, kOstock,
+                                        kBasic}, f);
+        if (scanned) return futopt_desc_scanned<is_option>(rd, f);
+    }
     Ref symbol = Ref::steal(is_option ? option_symbol(rd, entry)
                                       : symbol_of(rd, entry, {kEname, kDeliverymonth}));
     if (!symbol) return nullptr;
