@@ -94,8 +94,11 @@ def test_future_description():
     assert out["MXF"][0]["symbol"] == "MXF202612"
 
 
-@pytest.mark.parametrize("basic, unit", [("2000", 2000.0), (50, 50.0), (1.5, 1.5), ("1e3", 1000.0), (" 7 ", 7.0)])
-def test_unit_is_float(basic, unit):
+@pytest.mark.parametrize("basic", ["2000", "0", "007", "1000.0", "1000.", "1.5", ".0", "999999999999999",
+                                   "9999999999999999", "12345678901234567890", "1e3", " 7 ", "-3", "1_000", "１２",
+                                   "inf", 50, 1.5, True])
+def test_unit_is_float(basic):
+    unit = float(basic)
     out = contract.future_dict_convert({"TXF": [future(basic=basic), future(basic=basic)]})
     assert [d["unit"] for d in out["TXF"]] == [unit, unit]
     assert all(type(d["unit"]) is float for d in out["TXF"])

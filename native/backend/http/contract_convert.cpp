@@ -71,7 +71,8 @@ public:
         if (PyFloat_CheckExact(v)) return new_ref(v);
         if (!PyUnicode_CheckExact(v) || !http::ready(v)) return PyNumber_Float(v);
         if (last_text_ && http::same_text(v, last_text_.get())) return new_ref(last_float_.get());
-        PyObject* f = PyNumber_Float(v);
+        double whole;
+        PyObject* f = plain_integer(v, whole) ? PyFloat_FromDouble(whole) : PyNumber_Float(v);
         if (f) {
             last_text_ = Ref::borrow(v);
             last_float_ = Ref::borrow(f);
@@ -116,6 +117,30 @@ public:
     }
 
 private:
+    // Unit texts are whole numbers ("2000", "50", sometimes "1000.0"): up to
+    // 15 ASCII digits, optionally followed by "." and zeros. Their value is
+    // exactly representable, so converting the integer gives what float()
+    // gives; anything else goes to float() itself.
+    static bool plain_integer(PyObject* s, double& out) {
+        if (!PyUnicode_IS_ASCII(s)) return false;
+        const char* p = static_cast<const char*>(PyUnicode_DATA(s));
+        const Py_ssize_t len = PyUnicode_GET_LENGTH(s);
+        Py_ssize_t i = 0;
+        long long value = 0;
+        for (; i < len && p[i] >= '0' && p[i] <= '9'; ++i) {
+            if (i >= 15) return false;
+            value = value * 10 + (p[i] - '0');
+        }
+        if (i == 0) return false;
+        if (i < len) {
+            if (p[i] != '.' || i + 1 == len) return false;
+            for (++i; i < len; ++i)
+                if (p[i] != '0') return false;
+        }
+        out = static_cast<double>(value);
+        return true;
+    }
+
     static constexpr int kHints = 32;
     signed char hint_[kHints] = {};
 
