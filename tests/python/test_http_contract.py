@@ -76,6 +76,14 @@ def test_stock_name_loses_only_blanks(raw, name):
     assert contract.stock_dict_convert([stock(name=raw)])["TSE"][0]["name"] == name
 
 
+@pytest.mark.parametrize("exchange, code", [("TSE", "ä€😀"), ("é", "1"), ("", ""), ("€", "x"), ("😀", "é")])
+def test_symbols_of_mixed_character_widths(exchange, code):
+    entries = [stock(exchange=exchange, code=code)]
+    assert contract.stock_dict_convert(entries) == contracts_py.stock_dict_convert(entries)
+    futures = {"F": [future(ename=exchange, deliverymonth=code)]}
+    assert contract.future_dict_convert(futures) == contracts_py.future_dict_convert(futures)
+
+
 def test_stock_accepts_any_iterable():
     entries = [stock(code=str(i)) for i in range(3)]
     assert contract.stock_dict_convert(iter(entries)) == contract.stock_dict_convert(tuple(entries))

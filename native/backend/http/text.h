@@ -50,9 +50,16 @@ inline PyObject* concat(PyObject* const (&parts)[N]) {
     Ref out = Ref::steal(PyUnicode_New(len, maxc));
     if (!out) return nullptr;
     Py_ssize_t pos = 0;
+    const int kind = PyUnicode_KIND(out.get());
+    char* data = static_cast<char*>(PyUnicode_DATA(out.get()));
     for (PyObject* p : parts) {
         const Py_ssize_t n = PyUnicode_GET_LENGTH(p);
-        if (n && PyUnicode_CopyCharacters(out.get(), pos, p, 0, n) < 0) return nullptr;
+        if (n && PyUnicode_KIND(p) == kind) {
+            // Same width: the characters copy as bytes.
+            std::memcpy(data + pos * kind, PyUnicode_DATA(p), static_cast<size_t>(n) * kind);
+        } else if (n && PyUnicode_CopyCharacters(out.get(), pos, p, 0, n) < 0) {
+            return nullptr;
+        }
         pos += n;
     }
     return out.release();
