@@ -69,7 +69,8 @@ public:
     // float(v)
     PyObject* to_float(PyObject* v) {
         if (PyFloat_CheckExact(v)) return new_ref(v);
-        if (!PyUnicode_CheckExact(v) || !http::ready(v)) return PyNumber_Float(v);
+        if (!PyUnicode_CheckExact(v)) return PyNumber_Float(v);
+        if (!http::ready(v)) return nullptr;
         if (last_text_ && http::same_text(v, last_text_.get())) return new_ref(last_float_.get());
         double whole;
         PyObject* f = plain_integer(v, whole) ? PyFloat_FromDouble(whole) : PyNumber_Float(v);
@@ -110,8 +111,13 @@ public:
             if (slot >= 0) found[slot] = v;
             ++i;
         }
-        for (Key key : need)
-            if (!found[key] || !PyUnicode_CheckExact(found[key]) || !http::ready(found[key])) return false;
+        for (Key key : need) {
+            if (!found[key] || !PyUnicode_CheckExact(found[key])) return false;
+            if (!http::ready(found[key])) {
+                PyErr_Clear();  // the key-by-key path meets the same text again
+                return false;
+            }
+        }
         for (Key key : need) out[key] = Ref::borrow(found[key]);
         return true;
     }
