@@ -17,7 +17,7 @@ import contract_lists  # noqa: E402
 import contracts_py  # noqa: E402
 from orvane.backend.http import contract  # noqa: E402
 
-ROUNDS = int(os.environ.get("BENCH_ROUNDS", "7"))
+ROUNDS = int(os.environ.get("BENCH_ROUNDS", "11"))
 # CPU time of this process: the machine is shared, and time spent waiting for
 # a core would count against whichever side happened to be running.
 clock = time.process_time
