@@ -464,3 +464,44 @@ def test_index_no_references_kept():
         with pytest.raises(KeyError):
             contract.tw_index_dict_convert(dict(codes, x="y"))
     assert [sys.getrefcount(o) for o in objs] == before
+
+
+# ---- randomised comparison with the Python twin --------------------------------------
+
+ODD_VALUES = [None, 0, 7, 2.5, "", " x ", "17500.0", "1.0", ".0", "é", "😀", ["l"], {"d": 1}, b"b", True]
+
+
+def _mutate(rnd, entry):
+    entry = dict(entry)
+    for _ in range(rnd.randint(0, 2)):
+        key = rnd.choice(sorted(entry))
+        if rnd.random() < 0.4:
+            del entry[key]
+        else:
+            entry[key] = rnd.choice(ODD_VALUES)
+    return entry
+
+
+def _outcome(fn, data):
+    try:
+        return "ok", fn(data)
+    except Exception as e:  # the outcome compared is the exception's type and text
+        return type(e).__name__, str(e)
+
+
+@pytest.mark.parametrize("seed", range(40))
+def test_random_malformed_lists_match_python_twin(seed):
+    import random
+
+    rnd = random.Random(seed)
+    n = rnd.randint(1, 6)
+    cases = [
+        ("stock_dict_convert", [_mutate(rnd, stock(code=str(i))) for i in range(n)]),
+        ("future_dict_convert", {"P%d" % (i % 2): [_mutate(rnd, future())] for i in range(n)}),
+        ("option_dict_convert", {"TXO": [_mutate(rnd, option(eprice=rnd.choice(["1.0", "2", "3.50"])))
+                                         for _ in range(n)]}),
+        ("tw_index_dict_convert", {rnd.choice(["001", "101", "9", "", "1", "0x"]) + str(i): rnd.choice(ODD_VALUES)
+                                   for i in range(n)}),
+    ]
+    for name, data in cases:
+        assert _outcome(getattr(contract, name), data) == _outcome(getattr(contracts_py, name), data), name
