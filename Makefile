@@ -17,18 +17,23 @@ PYDEPS  := "scikit-build-core>=0.9" cmake ninja pytest cryptography requests xxh
 CMAKE_DEFS ?=
 export PIP_DISABLE_PIP_VERSION_CHECK := 1
 
-.PHONY: all debs venv build test demo bench clean
+SAN_VENV  := .venv-asan-$(PYVER)
+SAN_BUILD := build/asan-py$(PYVER)
+SAN_PRELOAD = $(shell gcc -print-file-name=libasan.so) $(shell gcc -print-file-name=libubsan.so)
+
+.PHONY: all debs venv build test demo bench sanitize clean
 
 all: build
 
 debs:
 	@sh tools/ensure-debs.sh $(DEBS)
 
-$(VENV)/.stamp: pyproject.toml
-	$(MAKE) debs
-	$(PYTHON) -m venv $(VENV)
-	$(VPY) -m pip install -q --upgrade pip
-	$(VPY) -m pip install -q $(PYDEPS)
+# A virtual environment with the build and test dependencies from PyPI.
+%/.stamp: pyproject.toml
+	@sh tools/ensure-debs.sh $(DEBS)
+	$(PYTHON) -m venv $*
+	$*/bin/python -m pip install -q --upgrade pip
+	$*/bin/python -m pip install -q $(PYDEPS)
 	touch $@
 
 venv: $(VENV)/.stamp
@@ -48,6 +53,19 @@ demo: build
 
 bench: build
 	@for b in bench/*.py; do echo "== $$b"; $(VPY) $$b || exit 1; done
+
+# The whole package built with AddressSanitizer and UndefinedBehaviorSanitizer
+# (its own venv and build folder), then the engine tests with leak detection
+# and pytest with the sanitizer runtimes preloaded into the interpreter.
+sanitize: $(SAN_VENV)/.stamp
+	$(SAN_VENV)/bin/python -m pip install -q --no-build-isolation --no-deps \
+	  -C build-dir=$(SAN_BUILD) -C cmake.build-type=RelWithDebInfo \
+	  -C cmake.define.ORVANE_BUILD_TESTS=ON -C cmake.define.ORVANE_SANITIZE=ON .
+	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(abspath $(SAN_VENV))/bin/ctest --output-on-failure --no-tests=ignore
+	LD_PRELOAD="$(SAN_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(SAN_VENV)/bin/python -m pytest -q -p no:cacheprovider tests/python
 
 clean:
 	rm -rf build

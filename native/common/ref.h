@@ -11,10 +11,10 @@
 #include <new>
 #include <utility>
 
-// Module entry points: use `ORVANE_MODINIT PyInit_x(void)` instead of
-// PyMODINIT_FUNC. The modules are built with hidden visibility, and CPython
-// 3.8's PyMODINIT_FUNC does not mark the entry point visible (3.9+ does).
-#if defined(__GNUC__)
+// Module entry points. CPython 3.8's PyMODINIT_FUNC carries no visibility
+// attribute, and the modules are built with hidden visibility, so the entry
+// point would not be exported there: declare `ORVANE_MODINIT PyInit_x(void)`.
+#if defined(__GNUC__) && PY_VERSION_HEX < 0x03090000
 #define ORVANE_MODINIT extern "C" __attribute__((visibility("default"))) PyObject*
 #else
 #define ORVANE_MODINIT PyMODINIT_FUNC
