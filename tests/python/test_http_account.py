@@ -295,6 +295,8 @@ def test_rm_dict_key():
         pass
 
     assert type(acct.rm_dict_key(M(d), "y")) is dict
+    import inspect
+    assert str(inspect.signature(acct.rm_dict_key)) == "(d, *args)"
 
 
 @pytest.mark.parametrize("call, exc, match", [

@@ -401,7 +401,7 @@ PyObject* assimilate_type(PyObject*, PyObject* details) {
 }
 
 PyMethodDef functions[] = {
-    {"rm_dict_key", fast(rm_dict_key), kFastKw, "rm_dict_key($module, d, /, *args)\n--\n\n"},
+    {"rm_dict_key", fast(rm_dict_key), kFastKw, "rm_dict_key($module, d, *args)\n--\n\n"},
     {"assimilate_type", assimilate_type, METH_O, "assimilate_type($module, details, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
