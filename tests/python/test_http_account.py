@@ -376,3 +376,18 @@ def test_stand_in_query_functions_through_a_session():
     uri, body = Client.session.posts[0]
     assert uri == "mem://open_position"
     assert body["product_type"] == "0" and body["query_type"] == "1" and body["account_id"] == "A"
+
+
+def test_query_rebinding_its_name_while_running(monkeypatch):
+    import functools
+
+    def query(*args, reply):
+        monkeypatch.setattr(acct, "_query_margin", None)  # drops the module's reference
+        return reply
+
+    monkeypatch.setattr(acct, "_query_margin", functools.partial(query, reply={"success": "true",
+                                                                              "result": {"body": {"n": 1}}}))
+    rec = acct.AccountMargin("NTD", "1", ACCOUNT, CLIENT)
+    assert rec.data() == {"n": 1}
+    with pytest.raises(TypeError):
+        rec.update()

@@ -505,3 +505,25 @@ def test_random_malformed_lists_match_python_twin(seed):
     ]
     for name, data in cases:
         assert _outcome(getattr(contract, name), data) == _outcome(getattr(contracts_py, name), data), name
+
+
+def test_names_rebound_while_in_use(monkeypatch, log):
+    import functools
+
+    def request(client, reply):
+        # The module's only reference to the running callable goes away.
+        monkeypatch.setattr(contract, "_list_tw_index_code", None)
+        monkeypatch.setattr(contract, "tw_index_dict_convert", None)
+        return reply
+
+    def convert(data, tag):
+        monkeypatch.setattr(contract, "tw_index_dict_convert", None)
+        return (tag, data)
+
+    monkeypatch.setattr(contract, "_list_tw_index_code",
+                        functools.partial(request, reply={"success": "true", "result": {"001": "x"}}))
+    with pytest.raises(TypeError):  # the converter is looked up after the request ran
+        contract.fetch_available_product(object(), "I")
+    monkeypatch.setattr(contract, "_list_tw_index_code", lambda c: {"success": "true", "result": {}})
+    monkeypatch.setattr(contract, "tw_index_dict_convert", functools.partial(convert, tag="t"))
+    assert contract.fetch_available_product(object(), "I") == ("t", {})

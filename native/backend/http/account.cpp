@@ -177,11 +177,12 @@ PyObject* account_id_text(PyObject* self) {
     return http::concat({broker_text.get(), acc_text.get()});
 }
 
-// Calls the module-level function `name` with positional arguments.
+// Calls the module-level function `name` with positional arguments, holding
+// it while it runs (the code it runs may rebind the name).
 PyObject* call_global(PyObject* name, PyObject* const* args, size_t nargs) {
-    PyObject* fn = global(module_dict, name);
+    Ref fn = Ref::borrow(global(module_dict, name));
     if (!fn) return nullptr;
-    return vectorcall(fn, args, nargs, nullptr);
+    return vectorcall(fn.get(), args, nargs, nullptr);
 }
 
 // {"summary": [...], "detail": [...]} of a profit-and-loss reply's result.

@@ -4,7 +4,8 @@
 //
 // fetch_available_product finds the request functions, the converters and
 // `log` in the module's namespace at each call, so whatever is bound there at
-// that moment is what runs (the host package and its tests replace them).
+// that moment is what runs (the host package and its tests replace them). The
+// object found is held while it runs, as the code it runs may rebind the name.
 #include "backend/http/contract_convert.h"
 #include "backend/http/mapping.h"
 #include "backend/http/text.h"
@@ -66,9 +67,9 @@ bool init_fetch_names() {
 
 // `log.error(message)`, with `log` looked up in the module namespace now.
 bool log_error(PyObject* module, PyObject* message) {
-    PyObject* log = global(PyModule_GetDict(module), fn_names.log);
+    Ref log = Ref::borrow(global(PyModule_GetDict(module), fn_names.log));
     if (!log) return false;
-    Ref r = Ref::steal(call_method(log, fn_names.error, &message, 1));
+    Ref r = Ref::steal(call_method(log.get(), fn_names.error, &message, 1));
     return static_cast<bool>(r);
 }
 
@@ -140,9 +141,9 @@ PyObject* fetch_available_product(PyObject* self, PyObject* const* args, Py_ssiz
         Ref resp, contracts;
         PyObject* converter_name;
         if (is_code(product_type, "S")) {
-            PyObject* request = global(md, f.list_stock_code);
+            Ref request = Ref::borrow(global(md, f.list_stock_code));
             if (!request) return nullptr;
-            resp = Ref::steal(call1(request, client));
+            resp = Ref::steal(call1(request.get(), client));
             if (!resp) return nullptr;
             Ref empty_list = Ref::steal(PyList_New(0));
             if (!empty_list) return nullptr;
@@ -165,10 +166,10 @@ PyObject* fetch_available_product(PyObject* self, PyObject* const* args, Py_ssiz
             }
             converter_name = f.stock_convert;
         } else if (is_code(product_type, "F") || is_code(product_type, "O")) {
-            PyObject* request = global(md, f.list_futopt_code);
+            Ref request = Ref::borrow(global(md, f.list_futopt_code));
             if (!request) return nullptr;
             PyObject* call_args[3] = {product_type, Py_True, client};
-            resp = Ref::steal(vectorcall(request, call_args, 0, f.futopt_kwnames));
+            resp = Ref::steal(vectorcall(request.get(), call_args, 0, f.futopt_kwnames));
             if (!resp) return nullptr;
             Ref empty = Ref::steal(PyDict_New());
             if (!empty) return nullptr;
@@ -180,9 +181,9 @@ PyObject* fetch_available_product(PyObject* self, PyObject* const* args, Py_ssiz
             if (!contracts) return nullptr;
             converter_name = is_code(product_type, "F") ? f.future_convert : f.option_convert;
         } else if (is_code(product_type, "I")) {
-            PyObject* request = global(md, f.list_tw_index_code);
+            Ref request = Ref::borrow(global(md, f.list_tw_index_code));
             if (!request) return nullptr;
-            resp = Ref::steal(call1(request, client));
+            resp = Ref::steal(call1(request.get(), client));
             if (!resp) return nullptr;
             Ref empty = Ref::steal(PyDict_New());
             if (!empty) return nullptr;
@@ -205,9 +206,9 @@ PyObject* fetch_available_product(PyObject* self, PyObject* const* args, Py_ssiz
         const int ok = PyObject_RichCompareBool(lowered.get(), f.true_, Py_EQ);
         if (ok < 0) return nullptr;
         if (ok) {
-            PyObject* converter = global(md, converter_name);
+            Ref converter = Ref::borrow(global(md, converter_name));
             if (!converter) return nullptr;
-            return call1(converter, contracts.get());
+            return call1(converter.get(), contracts.get());
         }
         if (!log_error(self, resp.get())) return nullptr;
         return PyDict_New();
