@@ -86,6 +86,8 @@ def twin_index(index_dict):
 
 def entry_values(vals, entry):
     for name in list(entry):
+        if vals.exhausted():
+            break
         k = vals.byte()
         if k < 64:
             entry[name] = vals.value()

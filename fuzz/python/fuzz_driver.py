@@ -163,6 +163,9 @@ class Values:
         self.data = data
         self.pos = 0
 
+    def exhausted(self):
+        return self.pos >= len(self.data)
+
     def byte(self):
         if self.pos >= len(self.data):
             return 0

@@ -113,14 +113,22 @@ def message(kind, data):
     base = copy.deepcopy(SAMPLES[kind])
     vals = Values(data[1:])
     for name in list(base):
+        if vals.exhausted():
+            break
         k = vals.byte()
-        if k < 96:
+        if k < 24:
             base[name] = vals.value()
-        elif k < 100:
+        elif k < 56:
+            # A text where the message has one: numbers, odd numbers, non-numbers.
+            base[name] = vals.text() if isinstance(base[name], str) or base[name] is None else vals.int()
+        elif k < 58:
             del base[name]
-        elif k < 104 and name.endswith("price") and isinstance(base[name], list):
-            # Long price ladders.
-            base[name] = [vals.text() for _ in range(vals.byte() * 40)]
+        elif k < 66 and isinstance(base[name], list):
+            # Long ladders, or their elements replaced.
+            if vals.byte() & 1:
+                base[name] = [vals.text() for _ in range(vals.byte() * 40)]
+            else:
+                base[name] = [vals.value() for _ in base[name]]
     if vals.byte() == 255:
         base[vals.text() or "x"] = 1
     return base
