@@ -1,0 +1,78 @@
+// TWCASign: the signing facade. Loads the configuration, the user's PKCS#12
+// credential and the issuer chains, and turns bytes into base64 DER PKCS#7
+// SignedData. Every operation returns 0 or one of the codes of cError.h and
+// keeps that code in lastError; none throws.
+//
+// Calling order: construct; MakeTWCASignPasswd with the user's password;
+// TWCASignInitial with the same properties file and the protected password;
+// then SignPkcs7 / SignPkcs7Bin any number of times, reading the signature
+// after each call that returned 0.
+//
+// A TWCASign is not thread-safe: one operation at a time per object.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <openssl/x509.h>
+
+class cPkcs12;
+
+class TWCASign {
+public:
+    TWCASign();
+    virtual ~TWCASign();
+
+    TWCASign(const TWCASign&) = delete;
+    TWCASign& operator=(const TWCASign&) = delete;
+
+    // The protected form of plainPfxPasswd (base64 of its AES-256-CBC
+    // ciphertext) for TWCASignInitial. `outLen` holds the capacity of `out`
+    // on entry and the length of the text on return. With `out` null only the
+    // length is reported (result 0). When the capacity is too small the result
+    // is 5003 and `out` is left zeroed. The text is zero-terminated only when
+    // the capacity exceeds its length. A null `outLen` gives 5005.
+    int MakeTWCASignPasswd(char* out, int* outLen, const char* propertyFile,
+                           const char* plainPfxPasswd);
+
+    // Reads the properties file, sets up the log and the process-wide chain
+    // store, and loads the PKCS#12 credential. The password comes from
+    // encedPfxPasswd (output of MakeTWCASignPasswd) when it is neither null
+    // nor empty, else from PFX.pswd, else from PFX.pswdB64. A failed load
+    // keeps the credential of an earlier successful call.
+    int TWCASignInitial(const char* propertyFile, const char* encedPfxPasswd);
+
+    // Signs the zero-terminated BIG5 text `plain` after converting it to
+    // `encoding` ("BIG5" or "UTF-16LE", any letter case).
+    int SignPkcs7(const char* plain, const char* encoding);
+
+    // Signs `datalen` bytes of `data`.
+    int SignPkcs7Bin(const unsigned char* data, int datalen);
+
+    // Base64 text of the last signature, or nullptr when the last signing
+    // call failed or none was made. Valid until the next call on this object.
+    const char* getSignature() const { return signature.empty() ? nullptr : signature.c_str(); }
+    int getSignatureLength() const { return static_cast<int>(signature.size()); }
+    bool isInitialised() const { return initialised; }
+    int getLastError() const { return lastError; }
+
+    // State, in the order of the facade's data model. Empty strings stand for
+    // "no value".
+    bool initialised = false;
+    std::string digest;        // PKCS7.digest
+    std::string signerFilter;  // PFX.signerFilter
+    int addCert = 1;           // PKCS7.addCert
+    bool addTimestamp = false; // PKCS7.addTimestamp
+    bool addPlainText = true;  // PKCS7.addPlainText
+    std::unique_ptr<cPkcs12> credential;
+    bool checkValidity = false;  // set from PFX.checkValid by TWCASignInitial
+    bool checkKeyUsage = false;
+    const X509* signingCertificate = nullptr;  // borrowed from credential
+    std::string signature;     // base64 of the last signature
+    int lastError = 0;
+
+private:
+    int initialise(const char* propertyFile, const char* encedPfxPasswd);
+    int signBytes(const unsigned char* data, int datalen);
+    int finish(int code) { lastError = code; return code; }
+};
