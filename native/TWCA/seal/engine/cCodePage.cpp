@@ -1,0 +1,123 @@
+#include "engine/cCodePage.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <iconv.h>
+
+#include "engine/cBytes.h"
+#include "engine/cChars.h"
+#include "engine/cLog.h"
+
+namespace {
+
+// glibc names Windows code page 950 "CP950"; its "BIG5" is the narrower
+// original table.
+const char* iconvName(const char* encoding) {
+    return cChars::equalsIgnoreCase(encoding, "BIG5") ? "CP950" : encoding;
+}
+
+struct Converter {
+    iconv_t cd;
+    Converter(const char* to, const char* from) : cd(::iconv_open(to, from)) {}
+    ~Converter() {
+        if (ok()) ::iconv_close(cd);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
+};
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+}  // namespace
+
+bool convertUniCodeStringToAny(const char* text, const char* toEncoding, cBytes* out) {
+    if (text == nullptr || *text == '\0' || out == nullptr) return false;
+    out->release();
+    cLog& log = cLog::instance();
+    const size_t inLength = std::strlen(text);
+    if (inLength > static_cast<size_t>(INT_MAX - 102) / 2) return false;
+
+    const bool toBig5 = cChars::equalsIgnoreCase(toEncoding, "BIG5");
+    // The validation pass for BIG5 decodes to UTF-16LE: glibc folds a few
+    // duplicate code-page 950 codes (A2CC, A2CE, F9E9-F9FD) onto their twins
+    // on the way back, and the caller's bytes are what must be signed.
+    Converter conv(toBig5 ? "UTF-16LE" : (toEncoding ? iconvName(toEncoding) : ""), "CP950");
+    if (toEncoding == nullptr || !conv.ok()) {
+        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("iconv_open() 失敗"));
+        return false;
+    }
+    // Two bytes out per byte in covers UTF-16LE and BIG5; a target that needs
+    // more runs out of room and the call fails.
+    const size_t area = 2 * inLength + 100;
+    std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::calloc(area, 1)));
+    if (!buffer) {
+        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("配置 記憶體 失敗"));
+        return false;
+    }
+    char* inPtr = const_cast<char*>(text);
+    size_t inLeft = inLength;
+    char* outPtr = buffer.get();
+    size_t outLeft = area;
+    const size_t rc = ::iconv(conv.cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    const size_t produced = area - outLeft;
+    // Success needs no error, every input byte consumed, some output and a
+    // last byte of the area left unused.
+    if (rc == static_cast<size_t>(-1) || inLeft != 0 || produced == 0 || outLeft == 0) return false;
+    if (toBig5) return out->assign(text, static_cast<int>(inLength));
+    return out->assign(buffer.get(), static_cast<int>(produced));
+}
+
+bool utf8ToBig5(const char* utf8, std::string& big5) {
+    big5.clear();
+    if (utf8 == nullptr) return true;
+    try {
+        Converter conv("CP950", "UTF-8");
+        if (!conv.ok()) return false;
+        char* inPtr = const_cast<char*>(utf8);
+        size_t inLeft = std::strlen(utf8);
+        char chunk[256];
+        while (inLeft > 0) {
+            char* outPtr = chunk;
+            size_t outLeft = sizeof chunk;
+            const size_t rc = ::iconv(conv.cd, &inPtr, &inLeft, &outPtr, &outLeft);
+            big5.append(chunk, sizeof chunk - outLeft);
+            if (rc == static_cast<size_t>(-1)) {
+                if (errno == E2BIG) continue;
+                // A character without a BIG5 form, or broken UTF-8: write "?"
+                // and go on after the sequence.
+                big5 += '?';
+                ++inPtr;
+                --inLeft;
+                while (inLeft > 0 && (static_cast<unsigned char>(*inPtr) & 0xC0) == 0x80) {
+                    ++inPtr;
+                    --inLeft;
+                }
+            }
+        }
+        return true;
+    } catch (...) {
+        big5.clear();
+        return false;
+    }
+}
+
+const char* big5Literal(const char* utf8) noexcept {
+    try {
+        std::string big5;
+        if (!utf8ToBig5(utf8, big5)) return "";
+        // Kept for the life of the process: log messages are used until exit.
+        char* copy = static_cast<char*>(std::malloc(big5.size() + 1));
+        if (copy == nullptr) return "";
+        std::memcpy(copy, big5.c_str(), big5.size() + 1);
+        return copy;
+    } catch (...) {
+        return "";
+    }
+}

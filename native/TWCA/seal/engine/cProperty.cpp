@@ -1,0 +1,168 @@
+#include "engine/cProperty.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <unistd.h>
+
+#include "engine/cChars.h"
+#include "engine/cFile.h"
+#include "engine/cLog.h"
+
+namespace {
+
+// Longest line content the parser takes (a line buffer of 512 bytes).
+const size_t kMaxLineContent = 511;
+
+bool isTrimmed(unsigned char c) {
+    return c <= 0x20 || c == 0x7F;
+}
+
+std::string trim(const char* begin, const char* end) {
+    while (begin < end && isTrimmed(static_cast<unsigned char>(*begin))) ++begin;
+    while (end > begin && isTrimmed(static_cast<unsigned char>(end[-1]))) --end;
+    return std::string(begin, end);
+}
+
+}  // namespace
+
+cProperty::~cProperty() = default;
+
+bool cProperty::loadFromFile(const char* propertyFile) {
+    if (loaded) return true;
+    try {
+        cLog& log = cLog::instance();
+        char cwd[1024];
+        workingPath = ::getcwd(cwd, sizeof cwd) ? cwd : "";
+        if (log.isInfo()) log.writeText(LOG_TAG_PARAM, "propertyFile", propertyFile ? propertyFile : "");
+        if (propertyFile == nullptr || *propertyFile == '\0') {
+            if (log.isError()) log.writeText(LOG_TAG_ERROR, "propertyFile ERROR!", propertyFile ? propertyFile : "");
+            return false;
+        }
+        if (workingPath.empty() || workingPath[0] != '/') {
+            if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, "Current working path", workingPath);
+        }
+        cFile file;
+        if (!file.loadFromFile(propertyFile)) {
+            if (log.isError()) log.writeText(LOG_TAG_ERROR, "loadFromFile()", propertyFile);
+            loaded = false;
+        } else {
+            loaded = parse(file.c_str());
+        }
+        if (log.isDebug()) log.writeBool(LOG_TAG_DEBUG, "end cProperty::loadFromFile() return", loaded ? 1 : 0);
+        return loaded;
+    } catch (...) {
+        properties.clear();
+        loaded = false;
+        return false;
+    }
+}
+
+bool cProperty::parse(const char* text) {
+    properties.clear();
+    cLog& log = cLog::instance();
+    try {
+        if (text != nullptr && *text != '\0') {
+            const char* p = text;
+            while (*p != '\0') {
+                const char* lineEnd = std::strchr(p, '\n');
+                const char* next = lineEnd ? lineEnd + 1 : p + std::strlen(p);
+                if (lineEnd == nullptr) lineEnd = next;
+                // A line longer than the line buffer ends the parse; entries
+                // stored before it stay.
+                if (static_cast<size_t>(lineEnd - p) > kMaxLineContent) break;
+                const char first = *p;
+                const char* equals = static_cast<const char*>(std::memchr(p, '=', static_cast<size_t>(lineEnd - p)));
+                if (lineEnd != p && first != '#' && first != ';' && equals != nullptr) {
+                    std::string name = trim(p, equals);
+                    std::string value = trim(equals + 1, lineEnd);
+                    auto old = properties.find(name);
+                    if (old != properties.end()) {
+                        properties.erase(old);
+                        if (log.isWarn()) log.writeText(LOG_TAG_WARN, "Erase duplicate MAP Name", name);
+                    }
+                    if (log.isDebug()) {
+                        log.writeText(LOG_TAG_DEBUG, "Insert MAP Name", name);
+                        log.writeText(LOG_TAG_DEBUG, "Insert MAP Value", value);
+                    }
+                    properties.emplace(std::move(name), std::move(value));
+                }
+                p = next;
+            }
+            if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, "properties.size()", static_cast<int>(properties.size()));
+        }
+    } catch (...) {
+        properties.clear();
+    }
+    const bool result = !properties.empty();
+    if (log.isDebug()) log.writeBool(LOG_TAG_DEBUG, "end cProperty::parse() return", result ? 1 : 0);
+    return result;
+}
+
+const std::string* cProperty::find(const char* name) const {
+    if (name == nullptr || *name == '\0') return nullptr;
+    try {
+        const auto it = properties.find(std::string(name));
+        return it == properties.end() ? nullptr : &it->second;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+std::string cProperty::getProperty(const char* name) const {
+    const std::string* value = find(name);
+    if (value == nullptr) return std::string();
+    cLog& log = cLog::instance();
+    if (log.isDebug())
+        log.writeText(LOG_TAG_DEBUG, cLog::format("cProperty::getProperty() : %s", name).c_str(), *value);
+    try {
+        return *value;
+    } catch (...) {
+        return std::string();
+    }
+}
+
+int cProperty::getPropertyInt(const char* name, std::string* error) const {
+    if (error) error->clear();
+    const std::string* value = find(name);
+    if (value == nullptr) return -1;
+    cLog& log = cLog::instance();
+    // The conversion of std::stoi (strtol in base 10, then the int range),
+    // reported without throwing.
+    const char* start = value->c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long converted = std::strtol(start, &end, 10);
+    const char* failure = nullptr;
+    if (end == start)
+        failure = "invalid stoi argument";
+    else if (errno == ERANGE || converted < INT_MIN || converted > INT_MAX)
+        failure = "stoi argument out of range";
+    if (failure != nullptr) {
+        if (error) {
+            try {
+                *error = failure;
+            } catch (...) {
+            }
+        }
+        if (log.isError())
+            log.writeText(LOG_TAG_ERROR, cLog::format("cProperty::getPropertyInt() : %s", name).c_str(), failure);
+        return -1;
+    }
+    const int result = static_cast<int>(converted);
+    if (log.isDebug())
+        log.writeInt(LOG_TAG_DEBUG, cLog::format("cProperty::getPropertyInt() : %s", name).c_str(), result);
+    return result;
+}
+
+bool cProperty::getPropertyBool(const char* name) const {
+    const std::string* value = find(name);
+    if (value == nullptr) return false;
+    const bool result = cChars::equalsIgnoreCase(value->c_str(), "TRUE") && value->size() == 4;
+    cLog& log = cLog::instance();
+    if (log.isDebug())
+        log.writeBool(LOG_TAG_DEBUG, cLog::format("cProperty::getProperty() : %s", name).c_str(), result ? 1 : 0);
+    return result;
+}
