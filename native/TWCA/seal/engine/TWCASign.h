@@ -72,7 +72,9 @@ public:
     int lastError = 0;
 
 private:
+    int makePassword(char* out, int* outLen, const char* propertyFile, const char* plainPfxPasswd);
     int initialise(const char* propertyFile, const char* encedPfxPasswd);
+    int signText(const char* plain, const char* encoding);
     int signBytes(const unsigned char* data, int datalen);
     int finish(int code) { lastError = code; return code; }
 };

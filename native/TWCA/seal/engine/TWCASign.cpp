@@ -1,0 +1,442 @@
+#include "engine/TWCASign.h"
+
+#include <climits>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "engine/cAesCipher.h"
+#include "engine/cBytes.h"
+#include "engine/cCertChainList.h"
+#include "engine/cChars.h"
+#include "engine/cCodePage.h"
+#include "engine/cFile.h"
+#include "engine/cLog.h"
+#include "engine/cPkcs12.h"
+#include "engine/cProperty.h"
+#include "engine/cSsl.h"
+#include "cError.h"
+
+namespace {
+
+// Key material that protects the PKCS#12 password between MakeTWCASignPasswd
+// and TWCASignInitial (and in PFX.pswdB64, with the key's first 16 bytes as
+// IV). It keeps the password out of plain sight in the properties file and in
+// memory dumps of the caller; it is not a secret from anyone holding the code.
+const unsigned char kPasswordKey[32] = {
+    0x6f, 0x72, 0x76, 0x61, 0x6e, 0x65, 0x2d, 0x73, 0x65, 0x61, 0x6c, 0x2d, 0x9c, 0x3e, 0x51, 0xa7,
+    0x24, 0xd8, 0x0b, 0x7f, 0xe2, 0x46, 0x93, 0x1c, 0x5a, 0xb1, 0x08, 0xcd, 0x77, 0x3f, 0xe9, 0x12,
+};
+// The cipher reads a 32-byte IV block and uses its first 16 bytes.
+const unsigned char kPasswordIv[32] = {
+    0x3a, 0x91, 0xc4, 0x0e, 0x5d, 0xf7, 0x28, 0x6b, 0xb3, 0x14, 0x87, 0xe0, 0x49, 0x2c, 0xd5, 0x70,
+};
+
+// Size of the work areas holding a protected or decrypted password.
+constexpr int kPasswordArea = 512;
+
+// Wipes a secret held in a std::string before it is released.
+struct SecretString {
+    std::string text;
+    ~SecretString() { wipe(); }
+    void wipe() {
+        if (!text.empty()) OPENSSL_cleanse(&text[0], text.size());
+        text.clear();
+    }
+};
+
+// Wipes a fixed work area when it goes out of scope.
+template <size_t N>
+struct SecretArea {
+    unsigned char bytes[N] = {};
+    ~SecretArea() { OPENSSL_cleanse(bytes, N); }
+};
+
+void logError(const char* msg) {
+    cLog& log = cLog::instance();
+    if (log.isError()) log.write(LOG_TAG_ERROR, msg);
+}
+
+// Decodes a protected password (base64 of its ciphertext) and decrypts it with
+// the given IV. The password is the decrypted bytes up to the first zero.
+enum class Unprotect { Ok, Decode, TooLong, Decrypt };
+Unprotect unprotectPassword(const std::string& b64, const unsigned char* iv, SecretString& password) {
+    cBytes decoded;
+    if (!decoded.base64Decode(b64.c_str())) return Unprotect::Decode;
+    if (decoded.getLength() > kPasswordArea) return Unprotect::TooLong;
+    SecretArea<kPasswordArea> work;
+    std::memcpy(work.bytes, decoded.getData(), static_cast<size_t>(decoded.getLength()));
+    cAesCipher cipher;
+    cipher.setKey(kPasswordKey, iv);
+    SecretArea<kPasswordArea + 1> plain;  // one spare zero byte ends the text
+    int plainLen = kPasswordArea;
+    if (cipher.decrypt(work.bytes, decoded.getLength(), plain.bytes, plainLen) != 0) return Unprotect::Decrypt;
+    password.text.assign(reinterpret_cast<const char*>(plain.bytes));
+    return Unprotect::Ok;
+}
+
+}  // namespace
+
+TWCASign::TWCASign() { cSslInitialise(); }
+
+TWCASign::~TWCASign() = default;
+
+// ---- MakeTWCASignPasswd ------------------------------------------------------------
+
+int TWCASign::MakeTWCASignPasswd(char* out, int* outLen, const char* propertyFile, const char* plainPfxPasswd) {
+    try {
+        return finish(makePassword(out, outLen, propertyFile, plainPfxPasswd));
+    } catch (...) {
+        logError("TWCASign::MakeTWCASignPasswd() exception");
+        return finish(TWCA_ERR_OPENSSL);
+    }
+}
+
+int TWCASign::makePassword(char* out, int* outLen, const char* propertyFile, const char* plainPfxPasswd) {
+    cLog& log = cLog::instance();
+    cSslErrorGuard guard;
+    if (log.isInfo()) log.write(LOG_TAG_INFO, "begin TWCASign::MakeTWCASignPasswd()");
+    if (propertyFile == nullptr || *propertyFile == '\0') {
+        logError(BIG5_MSG("參數 propertyFile 為 NULL"));
+        return TWCA_ERR_PROPERTY;
+    }
+    cProperty props;
+    if (!props.loadFromFile(propertyFile)) {
+        logError(BIG5_MSG("property 檔讀取失敗"));
+        return TWCA_ERR_PROPERTY;
+    }
+    if (plainPfxPasswd == nullptr || *plainPfxPasswd == '\0') {
+        logError(BIG5_MSG("passwd 參數錯誤"));
+        return TWCA_ERR_ARGUMENT;
+    }
+    if (outLen == nullptr) {
+        logError(BIG5_MSG("參數 outLen 內容為 NULL"));
+        return TWCA_ERR_ARGUMENT;
+    }
+    const size_t plainLen = std::strlen(plainPfxPasswd);
+    cAesCipher cipher;
+    cipher.setKey(kPasswordKey, kPasswordIv);
+    SecretArea<kPasswordArea> cipherText;
+    int cipherLen = kPasswordArea;
+    if (plainLen > static_cast<size_t>(kPasswordArea) ||
+        cipher.encrypt(reinterpret_cast<const unsigned char*>(plainPfxPasswd), static_cast<int>(plainLen),
+                       cipherText.bytes, cipherLen) != 0) {
+        logError(BIG5_MSG("加密失敗"));
+        return TWCA_ERR_ENCRYPT;
+    }
+    cChars text;
+    if (!text.base64Encode(cipherText.bytes, cipherLen)) {
+        logError(BIG5_MSG("加密失敗"));
+        return TWCA_ERR_ENCRYPT;
+    }
+    const int textLen = text.getLength();
+    if (out == nullptr) {
+        *outLen = textLen;
+        return 0;
+    }
+    const int capacity = *outLen > 0 ? *outLen : 0;
+    if (capacity > 0) std::memset(out, 0, static_cast<size_t>(capacity));
+    *outLen = textLen;
+    if (capacity < textLen) {
+        logError(BIG5_MSG("輸出緩衝區太小"));
+        return TWCA_ERR_BUFFER;
+    }
+    std::memcpy(out, text.getData(), static_cast<size_t>(textLen));
+    return 0;
+}
+
+// ---- TWCASignInitial -----------------------------------------------------------------
+
+int TWCASign::TWCASignInitial(const char* propertyFile, const char* encedPfxPasswd) {
+    cLog& log = cLog::instance();
+    try {
+        lastError = initialise(propertyFile, encedPfxPasswd);
+    } catch (...) {
+        logError("TWCASign::TWCASignInitial() exception");
+        lastError = TWCA_ERR_OPENSSL;
+    }
+    if (log.isInfo()) log.writeInt(LOG_TAG_INFO, "end TWCASign::TWCASign()", lastError);
+    return lastError;
+}
+
+int TWCASign::initialise(const char* propertyFile, const char* encedPfxPasswd) {
+    cLog& log = cLog::instance();
+    cSslErrorGuard guard;
+    if (log.isInfo()) log.write(LOG_TAG_INFO, "");
+    lastError = 0;
+
+    if (propertyFile == nullptr) {
+        logError(BIG5_MSG("參數 propertyFile 為 NULL"));
+        return TWCA_ERR_PROPERTY;
+    }
+    if (*propertyFile == '\0') {
+        logError(BIG5_MSG("參數 propertyFile 為 空值"));
+        return TWCA_ERR_PROPERTY;
+    }
+    cProperty props;
+    if (!props.loadFromFile(propertyFile)) {
+        logError(BIG5_MSG("property 檔讀取失敗"));
+        return TWCA_ERR_PROPERTY;
+    }
+
+    log.setLevel(props.getProperty("LOG.level").c_str());
+    cFile::createFolder(props.getProperty("LOG.path").c_str(), props.getProperty("LOG.file").c_str());
+
+    cCertChainList::instance().loadOnce(&props);
+
+    std::string value = props.getProperty("PKCS7.digest");
+    if (!value.empty()) digest = value;
+
+    std::string conversionError;
+    const int certs = props.getPropertyInt("PKCS7.addCert", &conversionError);
+    if (!conversionError.empty()) {
+        if (log.isError()) log.writeText(LOG_TAG_ERROR, "PKCS7.addCert", conversionError);
+        return TWCA_ERR_PROPERTY;
+    }
+    addCert = certs;
+    addTimestamp = props.getPropertyBool("PKCS7.addTimestamp");
+    addPlainText = props.getPropertyBool("PKCS7.addPlainText");
+    // The generated properties file asks for the validity check here.
+    checkValidity = props.getPropertyBool("PFX.checkValid");
+
+    value = props.getProperty("PFX.signerFilter");
+    if (!value.empty()) signerFilter = value;
+
+    const std::string pfxPath = props.getProperty("PFX.path");
+    const std::string pfxFile = props.getProperty("PFX.file");
+
+    SecretString password;
+    if (encedPfxPasswd != nullptr && *encedPfxPasswd != '\0') {
+        switch (unprotectPassword(encedPfxPasswd, kPasswordIv, password)) {
+        case Unprotect::Ok:
+            break;
+        case Unprotect::Decode:
+            logError(BIG5_MSG("encedPfxPasswd 內容解碼(Base64)失敗"));
+            return TWCA_ERR_ARGUMENT;
+        case Unprotect::TooLong:
+            logError(BIG5_MSG("encedPfxPasswd 內容過長"));
+            return TWCA_ERR_ARGUMENT;
+        case Unprotect::Decrypt:
+            logError(BIG5_MSG("encedPfxPasswd 內容解密失敗"));
+            return TWCA_ERR_ARGUMENT;
+        }
+    } else {
+        password.text = props.getProperty("PFX.pswd");
+        if (password.text.empty()) {
+            if (log.isWarn()) log.write(LOG_TAG_WARN, BIG5_MSG("找不到 PFX.pswd 續找 PFX.pswdB64"));
+            SecretString b64;
+            b64.text = props.getProperty("PFX.pswdB64");
+            if (b64.text.empty()) {
+                logError(BIG5_MSG("找不到 PFX.pswdB64"));
+                return TWCA_ERR_ARGUMENT;
+            }
+            switch (unprotectPassword(b64.text, kPasswordKey, password)) {
+            case Unprotect::Ok:
+                break;
+            case Unprotect::Decode:
+                logError(BIG5_MSG("PFX.pswdB64 內容解碼失敗"));
+                return TWCA_ERR_ARGUMENT;
+            case Unprotect::TooLong:
+                logError(BIG5_MSG("PFX.pswdB64 內容過長"));
+                return TWCA_ERR_ARGUMENT;
+            case Unprotect::Decrypt:
+                logError(BIG5_MSG("PFX.pswdB64 內容解密"));
+                return TWCA_ERR_ARGUMENT;
+            }
+        }
+    }
+
+    auto loaded = std::make_unique<cPkcs12>();
+    const int code = loaded->loadPfxFile(pfxPath.c_str(), pfxFile.c_str(), password.text.c_str());
+    password.wipe();
+    if (code == 0) {
+        credential = std::move(loaded);
+        initialised = true;
+    } else {
+        logError(BIG5_MSG("讀取 pfx 檔失敗, 密碼錯誤"));
+    }
+    return code;
+}
+
+// ---- SignPkcs7 ------------------------------------------------------------------------
+
+int TWCASign::SignPkcs7(const char* plain, const char* encoding) {
+    try {
+        return finish(signText(plain, encoding));
+    } catch (...) {
+        signature.clear();
+        logError("TWCASign::SignPkcs7() exception");
+        return finish(TWCA_ERR_OPENSSL);
+    }
+}
+
+int TWCASign::signText(const char* plain, const char* encoding) {
+    cLog& log = cLog::instance();
+    if (log.isInfo()) log.write(LOG_TAG_INFO, "begin TWCASign::SignPkcs7()");
+    lastError = 0;
+    // A failed call never leaves an earlier signature to be mistaken for its own.
+    signature.clear();
+    if (!credential) {
+        logError(BIG5_MSG("pfx 載入錯誤"));
+        return TWCA_ERR_CERT;
+    }
+    if (plain == nullptr) {
+        logError(BIG5_MSG("參數 plain 內容為 NULL"));
+        return TWCA_ERR_ARGUMENT;
+    }
+    if (*plain == '\0') {
+        logError(BIG5_MSG("參數 plain 長度為 0"));
+        return TWCA_ERR_ARGUMENT;
+    }
+    if (encoding == nullptr) {
+        logError(BIG5_MSG("參數 encoding 內容為 NULL"));
+        return TWCA_ERR_ARGUMENT;
+    }
+    if (*encoding == '\0') {
+        logError(BIG5_MSG("參數 encoding 長度為 0"));
+        return TWCA_ERR_ARGUMENT;
+    }
+    cBytes converted;
+    if (cChars::equalsIgnoreCase(encoding, "BIG5")) {
+        if (!convertUniCodeStringToAny(plain, "BIG5", &converted)) {
+            logError(BIG5_MSG("convertUniCodeStringToAny(BIG5) 失敗"));
+            return TWCA_ERR_ENCODING;
+        }
+        if (log.isDebug()) log.writeDump("convertUniCodeStringToAny(BIG5)", converted.getData(), converted.getLength());
+    } else if (cChars::equalsIgnoreCase(encoding, "UTF-16LE")) {
+        if (!convertUniCodeStringToAny(plain, "UTF-16LE", &converted)) {
+            logError(BIG5_MSG("convertUniCodeStringToAny(UTF-16LE) 失敗"));
+            return TWCA_ERR_ENCODING;
+        }
+        if (log.isDebug())
+            log.writeDump("convertUniCodeStringToAny(UTF-16LE)", converted.getData(), converted.getLength());
+    } else {
+        if (log.isDebug()) {
+            convertUniCodeStringToAny(plain, encoding, &converted);
+            log.writeDump("convertUniCodeStringToAny(?)", converted.getData(), converted.getLength());
+        }
+        if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("無法支援的編碼格式, encoding"), encoding);
+        return TWCA_ERR_ENCODING;
+    }
+    return SignPkcs7Bin(converted.getData(), converted.getLength());
+}
+
+// ---- SignPkcs7Bin ---------------------------------------------------------------------
+
+int TWCASign::SignPkcs7Bin(const unsigned char* data, int datalen) {
+    cLog& log = cLog::instance();
+    try {
+        lastError = signBytes(data, datalen);
+    } catch (...) {
+        logError("TWCASign::SignPkcs7Bin() exception");
+        lastError = TWCA_ERR_OPENSSL;
+    }
+    if (lastError != 0) signature.clear();
+    if (log.isInfo()) log.writeInt(LOG_TAG_INFO, "end TWCASign::SignPkcs7Bin()", lastError);
+    return lastError;
+}
+
+static void freeDer(unsigned char* p) { OPENSSL_free(p); }
+
+static int signingFailed(const char* msg, int code) {
+    cLog& log = cLog::instance();
+    if (log.isError()) log.writeInt(LOG_TAG_ERROR, msg, code);
+    cSslErrorGuard::drain();
+    return code;
+}
+
+int TWCASign::signBytes(const unsigned char* data, int datalen) {
+    cLog& log = cLog::instance();
+    cSslErrorGuard guard;
+    if (log.isInfo()) log.write(LOG_TAG_INFO, "begin TWCASign::SignPkcs7Bin()");
+    lastError = 0;
+    signature.clear();
+
+    if (data == nullptr) {
+        logError(BIG5_MSG("參數 data 內容為 NULL"));
+        return TWCA_ERR_ARGUMENT;
+    }
+    if (datalen <= 0) {
+        logError(BIG5_MSG("參數 datalen <= 0"));
+        return TWCA_ERR_ARGUMENT;
+    }
+    BioPtr input(BIO_new_mem_buf(data, datalen));
+    if (!input) return signingFailed("BIO_new_mem_buf", TWCA_ERR_OPENSSL);
+    if (!credential) {
+        logError(BIG5_MSG("pfx 檔尚未載入"));
+        return TWCA_ERR_PFX_NOT_LOADED;
+    }
+    if (checkValidity) {
+        const int code = credential->checkCertValid();
+        if (code != 0) return signingFailed(BIG5_MSG("驗憑證效期失敗, 返回"), code);
+    }
+    if (checkKeyUsage) {
+        const int code = credential->checkKeyUsageForSign();
+        if (code != 0) return signingFailed(BIG5_MSG("驗憑證用途失敗, 返回"), code);
+    }
+    if (!signerFilter.empty()) {
+        const int code = credential->checkSignerFilter(signerFilter.c_str());
+        if (code != 0) return signingFailed(BIG5_MSG("簽章憑證條件失敗, 返回"), code);
+    }
+
+    X509* cert = const_cast<X509*>(credential->getCertificate());
+    EVP_PKEY* key = credential->getPrivateKey();
+    const STACK_OF(X509)* chain = nullptr;
+    X509StackViewPtr builtChain;
+    if (addCert >= 2) {
+        if (credential->countExtraCertificates() > 0) {
+            chain = credential->getExtraCertificates();
+        } else {
+            builtChain = cCertChainList::instance().prepareCertChain(cert);
+            chain = builtChain.get();
+        }
+    }
+
+    Pkcs7Ptr p7(PKCS7_new());
+    if (!p7 || PKCS7_set_type(p7.get(), NID_pkcs7_signed) != 1)
+        return signingFailed("PKCS7_new", TWCA_ERR_OPENSSL);
+
+    const EVP_MD* md = nullptr;
+    if (digest == "SHA1") {
+        md = EVP_sha1();
+    } else if (digest == "SHA256") {
+        md = EVP_sha256();
+    } else {
+        if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("簽章條件錯誤, 演算法"), digest);
+        return TWCA_ERR_SIGN;
+    }
+
+    PKCS7_SIGNER_INFO* si = PKCS7_add_signature(p7.get(), cert, key, md);
+    if (si == nullptr) return signingFailed(BIG5_MSG("簽章失敗"), TWCA_ERR_SIGN);
+    if (addCert >= 1 && PKCS7_add_certificate(p7.get(), cert) != 1)
+        return signingFailed("PKCS7_add_certificate", TWCA_ERR_OPENSSL);
+    if (addCert >= 2 && chain != nullptr) {
+        for (int i = sk_X509_num(chain) - 1; i >= 0; --i) {
+            if (PKCS7_add_certificate(p7.get(), sk_X509_value(chain, i)) != 1)
+                return signingFailed("PKCS7_add_certificate", TWCA_ERR_OPENSSL);
+        }
+    }
+    if (addTimestamp) {
+        if (PKCS7_add0_attrib_signing_time(si, nullptr) != 1 ||
+            PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)) != 1)
+            return signingFailed(BIG5_MSG("簽章失敗"), TWCA_ERR_SIGN);
+    }
+    if (PKCS7_content_new(p7.get(), NID_pkcs7_data) != 1) return signingFailed("PKCS7_content_new", TWCA_ERR_OPENSSL);
+    if (!addPlainText) PKCS7_set_detached(p7.get(), 1);
+
+    // The content is copied as it is (binary: no line-ending translation).
+    if (PKCS7_final(p7.get(), input.get(), PKCS7_BINARY) != 1)
+        return signingFailed(BIG5_MSG("簽章失敗"), TWCA_ERR_SIGN);
+
+    unsigned char* der = nullptr;
+    const int derLen = i2d_PKCS7(p7.get(), &der);
+    if (derLen <= 0) return signingFailed("i2d_PKCS7", TWCA_ERR_SIGN);
+    cSslPtr<unsigned char, freeDer> derOwner(der);
+    if (log.isDebug()) log.writeDump(BIG5_MSG("簽章值"), der, derLen);
+    cChars b64;
+    if (!b64.base64Encode(der, derLen)) return signingFailed("base64Encode", TWCA_ERR_SIGN);
+    signature.assign(b64.c_str(), static_cast<size_t>(b64.getLength()));
+    if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, BIG5_MSG("簽章值(base64)"), signature);
+    signingCertificate = cert;
+    return 0;
+}

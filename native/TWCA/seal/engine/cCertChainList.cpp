@@ -1,0 +1,159 @@
+#include "engine/cCertChainList.h"
+
+#include <dirent.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "engine/cChars.h"
+#include "engine/cCodePage.h"
+#include "engine/cLog.h"
+#include "engine/cProperty.h"
+
+cCertChainList& cCertChainList::instance() {
+    static cCertChainList store;
+    return store;
+}
+
+cCertChainList::~cCertChainList() = default;
+
+bool cCertChainList::isEmpty() const {
+    std::lock_guard<std::mutex> hold(loadLock);
+    return chains.empty();
+}
+
+size_t cCertChainList::size() const {
+    std::lock_guard<std::mutex> hold(loadLock);
+    return chains.size();
+}
+
+const cCertChainEntry* cCertChainList::find(const std::string& ski) const {
+    std::lock_guard<std::mutex> hold(loadLock);
+    auto it = chains.find(ski);
+    return it == chains.end() ? nullptr : it->second.get();
+}
+
+// Names of the ".p7b" files of a folder (any letter case), in directory order.
+static bool listChainFiles(const std::string& path, std::vector<std::string>& names) {
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) return false;
+    while (const dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.size() >= 4 && cChars::equalsIgnoreCase(name.c_str() + name.size() - 4, ".p7b"))
+            names.push_back(name);
+    }
+    closedir(dir);
+    return true;
+}
+
+bool cCertChainList::loadOnce(const cProperty* props) {
+    std::lock_guard<std::mutex> hold(loadLock);
+    if (!chains.empty()) return true;
+    return loadLocked(props);
+}
+
+bool cCertChainList::loadCertChainFiles(const cProperty* props) {
+    std::lock_guard<std::mutex> hold(loadLock);
+    return loadLocked(props);
+}
+
+bool cCertChainList::loadLocked(const cProperty* props) {
+    cLog& log = cLog::instance();
+    cSslErrorGuard guard;
+    if (log.isInfo()) log.write(LOG_TAG_INFO, "begin cCertChainList::loadCertChainFiles()");
+    if (props == nullptr) {
+        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("參數錯誤 : property = NULL"));
+        return false;
+    }
+    path = props->getProperty("P7B.path");
+    if (path.empty()) {
+        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("未指定 P7B 目錄!"));
+        return false;
+    }
+    std::vector<std::string> listed;
+    if (!listChainFiles(path, listed)) {
+        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("無法讀取 P7B 目錄!"));
+        return false;
+    }
+
+    int opened = 0, stored = 0;
+    for (int n = 0; n < 10; ++n) {
+        const std::string nameKey = cLog::format("P7B%d.name", n);
+        std::string ski = props->getProperty(cLog::format("P7B%d.SKI", n).c_str());
+        const std::string configured = props->getProperty(nameKey.c_str());
+        if (configured.empty()) continue;
+        const std::string* match = nullptr;
+        for (const std::string& file : listed) {
+            if (cChars::equalsIgnoreCase(file.c_str(), configured.c_str())) {
+                match = &file;
+                break;
+            }
+        }
+        if (match == nullptr) continue;
+        if (log.isInfo())
+            log.writeText(LOG_TAG_INFO, cLog::format(BIG5_MSG("執行載入 %s 檔"), nameKey.c_str()).c_str(), configured);
+
+        // Joined with "/": the folder separator of POSIX systems.
+        const std::string filePath = path + "/" + *match;
+        std::FILE* fp = std::fopen(filePath.c_str(), "rb");
+        if (fp == nullptr) continue;
+        ++opened;
+        Pkcs7Ptr p7(d2i_PKCS7_fp(fp, nullptr));
+        std::fclose(fp);
+        if (!p7 || !PKCS7_type_is_signed(p7.get()) || p7->d.sign == nullptr || p7->d.sign->cert == nullptr ||
+            sk_X509_num(p7->d.sign->cert) == 0) {
+            if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("憑證鏈檔格式錯誤, 檔名"), filePath);
+            ERR_clear_error();
+            continue;
+        }
+        auto entry = std::make_unique<cCertChainEntry>(cLog::format("P7B%d", n), ski, p7.get(), props);
+        if (!entry->valid) {
+            if (log.isError())
+                log.write(LOG_TAG_ERROR, BIG5_MSG("內部驗證失敗, 這個憑證鏈捨棄不使用, 無法用來驗憑證鏈"));
+            continue;
+        }
+        if (!ski.empty() && entry->issuersBySki.count(ski) != 0) {
+            chains.emplace(std::move(ski), std::move(entry));  // a key already present keeps its chain
+            ++stored;
+            if (log.isInfo()) log.write(LOG_TAG_INFO, cLog::format(BIG5_MSG("載入 %s 檔成功"), nameKey.c_str()).c_str());
+        } else if (log.isError()) {
+            log.writeText(LOG_TAG_ERROR, BIG5_MSG("憑證鏈 SKI 與設定檔不符"), ski);
+            log.write(LOG_TAG_ERROR, BIG5_MSG("內部驗證失敗, 這個憑證鏈捨棄不使用, 無法用來驗憑證鏈"));
+        }
+    }
+    const bool result = opened == stored;
+    if (log.isInfo()) log.writeBool(LOG_TAG_INFO, "end cCertChainList::loadCertChainFiles()", result);
+    return result;
+}
+
+X509StackViewPtr cCertChainList::prepareCertChain(const X509* cert) const {
+    cLog& log = cLog::instance();
+    if (cert == nullptr) return nullptr;
+    X509StackViewPtr stack;
+    std::string key = cX509::authorityKeyId(cert);
+    if (const cCertChainEntry* entry = find(key)) {
+        stack.reset(sk_X509_new_null());
+        const STACK_OF(X509)* certs = entry->certificates();
+        // Bounded by the chain's size: identifiers forming a cycle end the walk.
+        int steps = certs ? sk_X509_num(certs) : 0;
+        while (stack && steps-- > 0) {
+            auto it = entry->issuersBySki.find(key);
+            if (it == entry->issuersBySki.end()) break;
+            X509* ca = it->second->get();
+            if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, BIG5_MSG("找到簽章 CA 的 subject"), cX509::subjectName(ca));
+            key = cX509::authorityKeyId(ca);
+            if (sk_X509_unshift(stack.get(), ca) <= 0) {
+                stack.reset();
+                break;
+            }
+            if (cX509::issuerName(ca) == cX509::subjectName(ca)) {
+                if (log.isDebug()) log.write(LOG_TAG_DEBUG, BIG5_MSG("這是 CA 的根憑證"));
+                break;
+            }
+        }
+    }
+    if (log.isDebug())
+        log.writeInt(LOG_TAG_DEBUG, BIG5_MSG("end cCertChainList::prepareCertChain() 數量"),
+                     stack ? sk_X509_num(stack.get()) : 0);
+    return stack;
+}
