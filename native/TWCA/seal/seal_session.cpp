@@ -245,9 +245,13 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
         if (!identity) return nullptr;
         Ref identity_text = Ref::steal(PyObject_Str(identity.get()));
         if (!identity_text) return nullptr;
+        // xxhash hashes bytes (its current releases refuse str): the digest of
+        // the decimal text's ASCII bytes.
+        Ref identity_bytes = Ref::steal(PyUnicode_AsASCIIString(identity_text.get()));
+        if (!identity_bytes) return nullptr;
         PyObject* xxhash = global(g.n.xxhash);
         if (!xxhash) return nullptr;
-        Ref digest = Ref::steal(call(xxhash, g.n.xxh32_hexdigest, identity_text.get()));
+        Ref digest = Ref::steal(call(xxhash, g.n.xxh32_hexdigest, identity_bytes.get()));
         if (!digest) return nullptr;
         Ref digest_text = Ref::steal(format_str(digest.get()));
         if (!digest_text) return nullptr;
