@@ -452,30 +452,49 @@ void log_store_failure() {
     logError(BIG5_MSG("PyTWCASign::background_gen_store_sign() 背景產生簽章失敗"), text);
 }
 
+// One round of the store thread: a batch when the store is below its target.
+// False with an exception set when that failed.
+bool store_round(PyObject* me, PyObject* batch) {
+    Session* self = as_session(me);
+    const Py_ssize_t held = PyObject_Length(self->sign_store);
+    if (held < 0) return false;
+    if (held >= self->store) return true;
+    Ref r = Ref::steal(call(me, g.n.gen_store_sign, batch));
+    return static_cast<bool>(r);
+}
+
+// The store thread's target: fills the store in batches of max(1, store // 10),
+// sleeping one second between rounds, while `store` is not 0. A failed round
+// is logged and the next round tries again; SystemExit, KeyboardInterrupt and
+// the like end the thread.
+//
+// No owned Python reference lives in this frame while the thread sleeps: at
+// interpreter exit a daemon thread waking from time.sleep is ended by
+// unwinding its stack without the interpreter lock, and destructors that
+// released Python objects then would do so unlocked.
 PyObject* background_gen_store_sign(PyObject* me, PyObject*) {
     return orvane::guarded([&]() -> PyObject* {
         Session* self = as_session(me);
         const int batch_size = self->store / 10 > 1 ? self->store / 10 : 1;
-        Ref batch = Ref::steal(PyLong_FromLong(batch_size));
+        PyObject* batch = PyLong_FromLong(batch_size);
         if (!batch) return nullptr;
         while (self->store != 0) {
-            const Py_ssize_t held = PyObject_Length(self->sign_store);
-            bool failed = held < 0;
-            if (!failed && held < self->store) {
-                Ref r = Ref::steal(call(me, g.n.gen_store_sign, batch.get()));
-                failed = !r;
-            }
-            if (failed) {
-                // Signing failures are logged and the next round tries again;
-                // SystemExit, KeyboardInterrupt and the like end the thread.
-                if (!PyErr_ExceptionMatches(PyExc_Exception)) return nullptr;
+            if (!store_round(me, batch)) {
+                if (!PyErr_ExceptionMatches(PyExc_Exception)) {
+                    Py_DECREF(batch);
+                    return nullptr;
+                }
                 log_store_failure();
             }
             PyObject* time_mod = global(g.n.time);
-            if (!time_mod) return nullptr;
-            Ref slept = Ref::steal(call(time_mod, g.n.sleep, g.n.one_second));
-            if (!slept) return nullptr;
+            PyObject* slept = time_mod ? call(time_mod, g.n.sleep, g.n.one_second) : nullptr;
+            if (!slept) {
+                Py_DECREF(batch);
+                return nullptr;
+            }
+            Py_DECREF(slept);
         }
+        Py_DECREF(batch);
         Py_RETURN_NONE;
     });
 }
