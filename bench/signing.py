@@ -6,7 +6,9 @@ Prints, from one run on this machine:
     options), which is the limit,
   - cryptography's pkcs7.PKCS7SignatureBuilder (the peer a Python user picks),
   - the time of sign() handing out a signature from a full store,
-  - the process's RSS before and after 20,000 signatures (after warm-up).
+  - the process's RSS before and after 20,000 signatures (after warm-up),
+  - with --instructions (needs valgrind), the instructions each contestant
+    executes per signature, a comparison that the machine's load cannot skew.
 """
 
 import base64
@@ -58,6 +60,62 @@ def best_rates(contestants, count, rounds):
         for name, fn in contestants.items():
             best[name] = max(best[name], fn(count))
     return best
+
+
+CALLGRIND_OURS = """
+import sys
+import orvane.TWCA.seal as seal
+s = seal.PyTWCASign(sys.argv[1], sys.argv[2], "A123456789", "10.1.2.3")
+for _ in range(int(sys.argv[4])):
+    s.get_sign(sys.argv[3])
+"""
+
+CALLGRIND_PEER = """
+import base64, sys
+from pathlib import Path
+from cryptography import x509
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.serialization import pkcs7
+key = serialization.load_pem_private_key(Path(sys.argv[1]).read_bytes(), None)
+cert = x509.load_pem_x509_certificate(Path(sys.argv[2]).read_bytes())
+data = sys.argv[3].encode()
+options = [pkcs7.PKCS7Options.Binary, pkcs7.PKCS7Options.NoAttributes]
+for _ in range(int(sys.argv[4])):
+    base64.b64encode(pkcs7.PKCS7SignatureBuilder().set_data(data).add_signer(cert, key, hashes.SHA256())
+                     .sign(serialization.Encoding.DER, options))
+"""
+
+
+def instructions_per_signature(argv_for, low=20, high=120):
+    """Instructions executed per signature under callgrind: the difference
+    between a run of `high` and one of `low` signatures, so start-up cancels
+    out. Independent of the machine's load."""
+    counts = []
+    for n in (low, high):
+        out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"]
+                             + argv_for(n), capture_output=True, text=True, errors="replace")
+        counts.append(int(out.stderr.rsplit("Collected :", 1)[1].split()[0]))
+    return (counts[1] - counts[0]) / (high - low)
+
+
+def instruction_counts(pki, exe, work):
+    ours = work / "ours.py"
+    ours.write_text(CALLGRIND_OURS)
+    peer = work / "peer.py"
+    peer.write_text(CALLGRIND_PEER)
+    counts = {
+        "ours": instructions_per_signature(
+            lambda n: [sys.executable, str(ours), pki["pfx_user"], pki["password"], TEXT, str(n)]),
+        "bare": instructions_per_signature(
+            lambda n: [str(exe), pki["user_key_pem"], pki["user_pem"], TEXT, str(n)]),
+        "peer": instructions_per_signature(
+            lambda n: [sys.executable, str(peer), pki["user_key_pem"], pki["user_pem"], TEXT, str(n)]),
+    }
+    print("instructions per signature (callgrind; load-independent)")
+    print("  PyTWCASign.get_sign                %8.0f   bare/ours %.3f   peer/ours %.3f"
+          % (counts["ours"], counts["bare"] / counts["ours"], counts["peer"] / counts["ours"]))
+    print("  bare C++ libcrypto loop            %8.0f" % counts["bare"])
+    print("  cryptography PKCS7SignatureBuilder %8.0f" % counts["peer"])
 
 
 def main():
@@ -152,6 +210,8 @@ def main():
         after = rss_kib()
         print("RSS over %d signatures after 2,000 of warm-up: %d KiB -> %d KiB (%+d KiB)"
               % (MEMORY_N, before, after, after - before))
+        if "--instructions" in sys.argv and shutil.which("valgrind"):
+            instruction_counts(pki, exe, work)
     finally:
         os.chdir(old_cwd)
         shutil.rmtree(work, ignore_errors=True)
