@@ -34,6 +34,13 @@ def workdir(tmp_path, monkeypatch):
     return tmp_path
 
 
+def password_for(pki, name):
+    """A password by name: the PKI's ones, "" for none, or one so long that
+    its protected form no longer fits the engine's 512 bytes."""
+    special = {"": "", "long_password": "x" * 400}
+    return special[name] if name in special else pki[name]
+
+
 def properties_files(folder):
     return sorted(p.name for p in Path(folder).iterdir() if p.name.startswith("p7Sign.properties"))
 

@@ -9,7 +9,7 @@ import urllib.parse
 import pytest
 
 import orvane.TWCA.seal as seal
-from seal_support import (assert_sha256_signed_data, cms_structure, cms_verify, embedded_certificates, pki,  # noqa: F401
+from seal_support import (password_for, assert_sha256_signed_data, cms_structure, cms_verify, embedded_certificates, pki,  # noqa: F401
                           properties_files, run_fresh, workdir)
 
 MODULE_FOLDER = pathlib.Path(seal.__file__).parent
@@ -85,12 +85,13 @@ def test_init_seal_default_certificate_in_working_directory(pki, workdir, capsys
     ("pfx_empty", "password", 1102),
     ("missing", "password", 1102),
     ("pfx_user", "", 5005),
+    ("pfx_user", "long_password", 5003),       # the protected form outgrows 512 bytes
 ])
 def test_init_seal_engine_failures(pki, workdir, pfx, password, code):
     path = pki.get(pfx, str(workdir / "missing.pfx"))
     table = seal.read_error_code_dict(MODULE_FOLDER)
     with pytest.raises(seal.SealError) as info:
-        seal.init_seal(path, pki[password] if password else "")
+        seal.init_seal(path, password_for(pki, password))
     entry = table[code]
     assert info.value.args == ("%s %d %s" % (entry["error"], code, entry["error_msg"]),)
     assert properties_files(workdir) == []

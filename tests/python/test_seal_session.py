@@ -12,7 +12,7 @@ import pytest
 import xxhash
 
 import orvane.TWCA.seal as seal
-from seal_support import (assert_sha256_signed_data, cms_structure, cms_verify,  # noqa: F401
+from seal_support import (password_for, assert_sha256_signed_data, cms_structure, cms_verify,  # noqa: F401
                           embedded_certificates, pki, properties_files, workdir)
 
 MODULE_FOLDER = pathlib.Path(seal.__file__).parent
@@ -77,11 +77,12 @@ def test_stale_session_file_is_replaced_without_waiting(session, pki, workdir):
     ("pfx_truncated", "password", 1102),
     ("missing", "password", 1102),
     ("pfx_user", "", 5005),
+    ("pfx_user", "long_password", 5003),       # the protected form outgrows 512 bytes
 ])
 def test_activation_failures(pki, workdir, pfx, password, code):
     table = seal.read_error_code_dict(MODULE_FOLDER)
     with pytest.raises(seal.SealError) as info:
-        seal.PyTWCASign(pki.get(pfx, str(workdir / "missing.pfx")), pki[password] if password else "",
+        seal.PyTWCASign(pki.get(pfx, str(workdir / "missing.pfx")), password_for(pki, password),
                         PERSON, IP)
     entry = table[code]
     assert info.value.args == ("%s %d %s" % (entry["error"], code, entry["error_msg"]),)
