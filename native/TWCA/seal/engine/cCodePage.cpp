@@ -4,7 +4,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <forward_list>
 #include <memory>
+#include <mutex>
 
 #include <iconv.h>
 
@@ -65,7 +67,9 @@ bool convertUniCodeStringToAny(const char* text, const char* toEncoding, cBytes*
     size_t inLeft = inLength;
     char* outPtr = buffer.get();
     size_t outLeft = area;
-    const size_t rc = ::iconv(conv.cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    size_t rc = ::iconv(conv.cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    // Ends a shift sequence for targets that keep state.
+    if (rc != static_cast<size_t>(-1)) rc = ::iconv(conv.cd, nullptr, nullptr, &outPtr, &outLeft);
     const size_t produced = area - outLeft;
     // Success needs no error, every input byte consumed, some output and a
     // last byte of the area left unused.
@@ -112,11 +116,13 @@ const char* big5Literal(const char* utf8) noexcept {
     try {
         std::string big5;
         if (!utf8ToBig5(utf8, big5)) return "";
-        // Kept for the life of the process: log messages are used until exit.
-        char* copy = static_cast<char*>(std::malloc(big5.size() + 1));
-        if (copy == nullptr) return "";
-        std::memcpy(copy, big5.c_str(), big5.size() + 1);
-        return copy;
+        // Kept for the life of the process (log messages are used until exit),
+        // in a store that is never destroyed.
+        static std::mutex storeLock;
+        static auto* store = new std::forward_list<std::string>();
+        std::lock_guard<std::mutex> guard(storeLock);
+        store->push_front(std::move(big5));
+        return store->front().c_str();
     } catch (...) {
         return "";
     }

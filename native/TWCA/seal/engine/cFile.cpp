@@ -1,6 +1,7 @@
 #include "engine/cFile.h"
 
 #include <climits>
+#include <string>
 #include <cstdio>
 #include <memory>
 
@@ -15,6 +16,22 @@ struct FileCloser {
 };
 
 }  // namespace
+
+// Reads a stream whose size was reported as 0 up to its end.
+bool cFile::readUnsized(std::FILE* file, size_t& got) try {
+    std::string content;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (content.size() + n > static_cast<size_t>(INT_MAX - 2)) return false;
+        content.append(chunk, n);
+    }
+    got = content.size();
+    if (std::ferror(file)) return false;
+    return assign(content.data(), static_cast<int>(content.size()));
+} catch (...) {
+    return false;
+}
 
 cFile::~cFile() = default;
 
@@ -33,7 +50,9 @@ bool cFile::loadFromFile(const char* path) {
             std::rewind(file.get());
             size_t got = 0;
             if (size == 0) {
-                ok = true;   // an empty file has no block
+                // Zero size: an empty file, or a stream that does not report
+                // its size (a folder fails here with a read error).
+                ok = readUnsized(file.get(), got);
             } else if (size > 0 && size <= INT_MAX - 2 && allocate(static_cast<int>(size))) {
                 got = std::fread(getData(), 1, static_cast<size_t>(size), file.get());
                 ok = got == static_cast<size_t>(size) && setLength(static_cast<int>(size));

@@ -2,6 +2,9 @@
 #ifndef ORVANE_ENGINE_CFILE_H
 #define ORVANE_ENGINE_CFILE_H
 
+#include <cstddef>
+#include <cstdio>
+
 #include "engine/cBuffer.h"
 
 class cFile : public cBuffer {
@@ -19,6 +22,9 @@ public:
     // Sets up the process-wide log's folder and file name (see
     // cLog::createFolder): the dated files become path/fileName.YYYYMMDD.
     static bool createFolder(const char* path, const char* fileName);
+
+private:
+    bool readUnsized(std::FILE* file, size_t& got);
 };
 
 #endif

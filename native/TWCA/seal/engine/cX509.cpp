@@ -204,3 +204,13 @@ std::string cX509::timeText(const ASN1_TIME* time) {
                   norm.tm_hour, norm.tm_min, norm.tm_sec);
     return std::string(buf);
 }
+
+std::string cX509::currentTimeText() {
+    const time_t now = std::time(nullptr);
+    struct tm utc = {};
+    if (gmtime_r(&now, &utc) == nullptr) return std::string();
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                  utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return std::string(buf);
+}

@@ -55,6 +55,9 @@ public:
     // GeneralizedTime, as written (no time-zone conversion); another type gives
     // "00000000000000"; null or too short gives "".
     static std::string timeText(const ASN1_TIME* time);
+    // The current UTC time in the same form, to compare with timeText (both
+    // UTC, compared as text).
+    static std::string currentTimeText();
 
 private:
     X509* certificate = nullptr;
