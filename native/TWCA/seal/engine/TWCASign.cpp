@@ -12,25 +12,13 @@
 #include "engine/cCodePage.h"
 #include "engine/cFile.h"
 #include "engine/cLog.h"
+#include "engine/cPasswordKey.h"
 #include "engine/cPkcs12.h"
 #include "engine/cProperty.h"
 #include "engine/cSsl.h"
 #include "cError.h"
 
 namespace {
-
-// Key material that protects the PKCS#12 password between MakeTWCASignPasswd
-// and TWCASignInitial (and in PFX.pswdB64, with the key's first 16 bytes as
-// IV). It keeps the password out of plain sight in the properties file and in
-// memory dumps of the caller; it is not a secret from anyone holding the code.
-const unsigned char kPasswordKey[32] = {
-    0x6f, 0x72, 0x76, 0x61, 0x6e, 0x65, 0x2d, 0x73, 0x65, 0x61, 0x6c, 0x2d, 0x9c, 0x3e, 0x51, 0xa7,
-    0x24, 0xd8, 0x0b, 0x7f, 0xe2, 0x46, 0x93, 0x1c, 0x5a, 0xb1, 0x08, 0xcd, 0x77, 0x3f, 0xe9, 0x12,
-};
-// The cipher reads a 32-byte IV block and uses its first 16 bytes.
-const unsigned char kPasswordIv[32] = {
-    0x3a, 0x91, 0xc4, 0x0e, 0x5d, 0xf7, 0x28, 0x6b, 0xb3, 0x14, 0x87, 0xe0, 0x49, 0x2c, 0xd5, 0x70,
-};
 
 // Size of the work areas holding a protected or decrypted password.
 constexpr int kPasswordArea = 512;
@@ -67,7 +55,7 @@ Unprotect unprotectPassword(const std::string& b64, const unsigned char* iv, Sec
     SecretArea<kPasswordArea> work;
     std::memcpy(work.bytes, decoded.getData(), static_cast<size_t>(decoded.getLength()));
     cAesCipher cipher;
-    cipher.setKey(kPasswordKey, iv);
+    cipher.setKey(kTWCAPasswordKey, iv);
     SecretArea<kPasswordArea + 1> plain;  // one spare zero byte ends the text
     int plainLen = kPasswordArea;
     if (cipher.decrypt(work.bytes, decoded.getLength(), plain.bytes, plainLen) != 0) return Unprotect::Decrypt;
@@ -115,7 +103,7 @@ int TWCASign::makePassword(char* out, int* outLen, const char* propertyFile, con
     }
     const size_t plainLen = std::strlen(plainPfxPasswd);
     cAesCipher cipher;
-    cipher.setKey(kPasswordKey, kPasswordIv);
+    cipher.setKey(kTWCAPasswordKey, kTWCAPasswordIv);
     SecretArea<kPasswordArea> cipherText;
     int cipherLen = kPasswordArea;
     if (plainLen > static_cast<size_t>(kPasswordArea) ||
@@ -207,7 +195,7 @@ int TWCASign::initialise(const char* propertyFile, const char* encedPfxPasswd) {
 
     SecretString password;
     if (encedPfxPasswd != nullptr && *encedPfxPasswd != '\0') {
-        switch (unprotectPassword(encedPfxPasswd, kPasswordIv, password)) {
+        switch (unprotectPassword(encedPfxPasswd, kTWCAPasswordIv, password)) {
         case Unprotect::Ok:
             break;
         case Unprotect::Decode:
@@ -230,7 +218,7 @@ int TWCASign::initialise(const char* propertyFile, const char* encedPfxPasswd) {
                 logError(BIG5_MSG("找不到 PFX.pswdB64"));
                 return TWCA_ERR_ARGUMENT;
             }
-            switch (unprotectPassword(b64.text, kPasswordKey, password)) {
+            switch (unprotectPassword(b64.text, kTWCAPasswordKey, password)) {
             case Unprotect::Ok:
                 break;
             case Unprotect::Decode:

@@ -11,6 +11,9 @@
 #include "engine/cProperty.h"
 
 cCertChainList& cCertChainList::instance() {
+    // OpenSSL is set up first, so its clean-up at exit runs after the store
+    // has released its certificates.
+    cSslInitialise();
     static cCertChainList store;
     return store;
 }

@@ -1,20 +1,34 @@
 #include "engine/cSsl.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include <openssl/provider.h>
 
 #include "engine/cLog.h"
 
+namespace {
+OSSL_PROVIDER* legacyProvider = nullptr;
+OSSL_PROVIDER* defaultProvider = nullptr;
+
+// Runs before OpenSSL's own clean-up, which was registered earlier.
+void unloadProviders() {
+    if (legacyProvider != nullptr) OSSL_PROVIDER_unload(legacyProvider);
+    if (defaultProvider != nullptr) OSSL_PROVIDER_unload(defaultProvider);
+    legacyProvider = defaultProvider = nullptr;
+}
+}  // namespace
+
 void cSslInitialise() {
     static std::once_flag once;
     std::call_once(once, [] {
         OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr);
         // Loading "legacy" explicitly turns off the implicit "default": load
-        // both. Either may be missing; the other still serves. The providers
-        // stay loaded for the life of the process.
-        OSSL_PROVIDER_load(nullptr, "legacy");
-        OSSL_PROVIDER_load(nullptr, "default");
+        // both. Either may be missing; the other still serves. They stay
+        // loaded until the process ends.
+        legacyProvider = OSSL_PROVIDER_load(nullptr, "legacy");
+        defaultProvider = OSSL_PROVIDER_load(nullptr, "default");
+        std::atexit(unloadProviders);
         ERR_clear_error();
     });
 }
