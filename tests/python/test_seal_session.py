@@ -305,3 +305,15 @@ def test_store_zero_has_no_store(session):
     assert session.background_gen_store_sign() is None
     with pytest.raises(AttributeError):
         session.gen_store_sign(1)
+
+
+@pytest.mark.parametrize("pfx, code", [("pfx_user_expired", 5011), ("pfx_user_notyet", 5012)])
+def test_certificate_outside_its_validity_cannot_sign(pki, workdir, pfx, code):
+    s = seal.PyTWCASign(pki[pfx], pki["password"], PERSON, IP)
+    assert s.is_activate() is True
+    table = seal.read_error_code_dict(MODULE_FOLDER)
+    with pytest.raises(seal.SealError) as info:
+        s.get_sign("late")
+    assert info.value.args == ("%s %d %s" % (table[code]["error"], code, table[code]["error_msg"]),)
+    with pytest.raises(seal.SealError, match=" %d " % code):
+        s.gen_seal("late")
