@@ -14,6 +14,15 @@
 #endif
 #include <utility>
 
+// Module entry points. CPython 3.8's PyMODINIT_FUNC carries no visibility
+// attribute, and the modules are built with hidden visibility, so the entry
+// point would not be exported there: declare `ORVANE_MODINIT PyInit_x(void)`.
+#if defined(__GNUC__) && PY_VERSION_HEX < 0x03090000
+#define ORVANE_MODINIT extern "C" __attribute__((visibility("default"))) PyObject*
+#else
+#define ORVANE_MODINIT PyMODINIT_FUNC
+#endif
+
 namespace orvane {
 
 class Ref {

@@ -1,0 +1,172 @@
+// Text to Decimal conversion for the market-data factories.
+//
+// Prices arrive as texts ("1015.5", "0.01") and are turned into exact
+// `Decimal`s by calling the module's `Decimal`, looked up at each call. A
+// Decimal is immutable and a price text recurs on tick after tick, so while
+// the module's `Decimal` is the real `decimal.Decimal` the result for a plain
+// number text (optional sign, digits, at most one point) is kept in a bounded
+// dict and handed out again. Such a text always converts, exactly and
+// independent of the decimal context, so the cache never changes a result or
+// hides an error; any other text or object goes to `Decimal` itself.
+#pragma once
+
+#include "backend/solace/module_state.h"
+
+#include <cstdint>
+
+namespace orvane {
+namespace solace {
+
+// Entries kept before the cache is emptied and refilled.
+constexpr Py_ssize_t kDecimalCacheSize = 16384;
+// Longest text the cache takes (a price or amount is far shorter).
+constexpr Py_ssize_t kDecimalCacheTextMax = 40;
+
+// True when `text` (an exact str) is [+-]digits[.digits] or [+-][digits].digits.
+inline bool plain_number(PyObject* text) {
+    if (!PyUnicode_IS_ASCII(text)) return false;
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    if (n == 0 || n > kDecimalCacheTextMax) return false;
+    const unsigned char* c = PyUnicode_1BYTE_DATA(text);
+    Py_ssize_t i = (c[0] == '-' || c[0] == '+') ? 1 : 0;
+    bool digit = false, point = false;
+    for (; i < n; ++i) {
+        if (c[i] >= '0' && c[i] <= '9') {
+            digit = true;
+        } else if (c[i] == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digit;
+}
+
+// The Decimals of the text cache come back in record after record, and
+// to_dict(raw=True) turns each into its str(). Their texts are kept in a
+// small direct-mapped table keyed by object identity, filled when a Decimal
+// enters the text cache (so short-lived Decimals, such as a computed
+// percentage, are never kept alive by it). Only texts without an exponent are
+// kept: str() writes the exponent letter after the context's `capitals`, and
+// a text without one is the same in every context.
+inline DecimalText& decimal_text_slot(PyObject* v) {
+    const uintptr_t addr = reinterpret_cast<uintptr_t>(v);
+    return state.decimal_text[((addr >> 4) ^ (addr >> 13)) & (kDecimalTextSlots - 1)];
+}
+
+inline void remember_text(PyObject* d) {
+    PyObject* text = PyObject_Str(d);
+    if (!text) {
+        PyErr_Clear();  // only a missed shortcut; str() will run again when needed
+        return;
+    }
+    if (!PyUnicode_IS_ASCII(text)) {
+        Py_DECREF(text);
+        return;
+    }
+    const char* c = reinterpret_cast<const char*>(PyUnicode_1BYTE_DATA(text));
+    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(text); i < n; ++i) {
+        if (c[i] == 'E' || c[i] == 'e') {
+            Py_DECREF(text);
+            return;
+        }
+    }
+    DecimalText& slot = decimal_text_slot(d);
+    PyObject* old_decimal = slot.decimal;
+    PyObject* old_text = slot.text;
+    slot.decimal = new_ref(d);
+    slot.text = text;
+    Py_XDECREF(old_decimal);
+    Py_XDECREF(old_text);
+}
+
+// str(v), from the table when `v` is one of the Decimals it holds.
+inline PyObject* decimal_str(PyObject* v) {
+    if (reinterpret_cast<PyObject*>(Py_TYPE(v)) == state.real_decimal) {
+        const DecimalText& slot = decimal_text_slot(v);
+        if (slot.decimal == v) return new_ref(slot.text);
+    }
+    return PyObject_Str(v);
+}
+
+// `Decimal(x)` with `Decimal` the object the caller just looked up. New reference.
+inline PyObject* to_decimal(PyObject* Decimal, PyObject* x) {
+    if (Decimal != state.real_decimal || !PyUnicode_CheckExact(x)) {
+        Ref keep = Ref::borrow(Decimal);  // any callable may stand in for Decimal
+        return call1(Decimal, x);
+    }
+    PyObject* hit = PyDict_GetItemWithError(state.decimal_cache, x);
+    if (hit) return new_ref(hit);
+    if (PyErr_Occurred()) return nullptr;
+    PyObject* d = call1(Decimal, x);
+    if (d && plain_number(x)) {
+        if (PyDict_GET_SIZE(state.decimal_cache) >= kDecimalCacheSize)
+            PyDict_Clear(state.decimal_cache);
+        if (PyDict_SetItem(state.decimal_cache, x, d) < 0) {
+            Py_DECREF(d);
+            return nullptr;
+        }
+        remember_text(d);
+    }
+    return d;
+}
+
+// `Decimal(x)` with `Decimal` looked up in the module namespace now.
+inline PyObject* decimal_of(PyObject* x) {
+    PyObject* Decimal = state.global(state.names.Decimal);
+    return Decimal ? to_decimal(Decimal, x) : nullptr;
+}
+
+// `Decimal(x) if x else Decimal("0.0")` for x a str or None.
+inline PyObject* decimal_or_zero(PyObject* x) {
+    PyObject* Decimal = state.global(state.names.Decimal);
+    if (!Decimal) return nullptr;
+    const bool empty = x == Py_None || (PyUnicode_Check(x) && PyUnicode_GET_LENGTH(x) == 0);
+    return to_decimal(Decimal, empty ? state.names.text_0_0 : x);
+}
+
+// `list(map(Decimal, x))`: a new list, Decimal applied to each element in order.
+inline PyObject* decimal_list(PyObject* x) {
+    PyObject* Decimal = state.global(state.names.Decimal);
+    if (!Decimal) return nullptr;
+    Ref keep_decimal = Ref::borrow(Decimal);  // map() holds its function
+    if (PyList_CheckExact(x) || PyTuple_CheckExact(x)) {
+        Ref seq = Ref::borrow(x);
+        Ref out = Ref::steal(PyList_New(0));
+        if (!out) return nullptr;
+        // The length is read afresh: Decimal may be any callable, even one
+        // that changes the list while it is being walked.
+        for (Py_ssize_t i = 0; i < Py_SIZE(x); ++i) {
+            Ref item = Ref::borrow(PyList_CheckExact(x) ? PyList_GET_ITEM(x, i) : PyTuple_GET_ITEM(x, i));
+            Ref d = Ref::steal(to_decimal(Decimal, item.get()));
+            if (!d || PyList_Append(out.get(), d.get()) < 0) return nullptr;
+        }
+        return out.release();
+    }
+    Ref it = Ref::steal(PyObject_GetIter(x));
+    if (!it) return nullptr;
+    Ref out = Ref::steal(PyList_New(0));
+    if (!out) return nullptr;
+    while (true) {
+        Ref item = Ref::steal(PyIter_Next(it.get()));
+        if (!item) {
+            if (PyErr_Occurred()) return nullptr;
+            break;
+        }
+        Ref d = Ref::steal(to_decimal(Decimal, item.get()));
+        if (!d || PyList_Append(out.get(), d.get()) < 0) return nullptr;
+    }
+    return out.release();
+}
+
+// The check made on the text arguments of the factories and on `code` of
+// __init__: `value` must be a str or None.
+inline bool str_or_none(const char* func, const char* arg, PyObject* value) {
+    if (value == Py_None || PyUnicode_Check(value)) return true;
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str or None, not %.200s", func, arg,
+                 Py_TYPE(value)->tp_name);
+    return false;
+}
+
+}  // namespace solace
+}  // namespace orvane

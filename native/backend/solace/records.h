@@ -1,0 +1,478 @@
+// Record classes of the market-data modules.
+//
+// Both modules have a base class (QuoteBase, DepthBase) with the same five
+// methods, written once here:
+//
+//   __repr__        "<Kind>(name=repr(value), ...)" over self.__slots__
+//   keys()          self.__slots__ (the class's own list object)
+//   __getitem__(k)  getattr(self, k, None) for a str k
+//   _transform_raw  static: plain form of one value (str of a Decimal,
+//                   isoformat() of a datetime, texts for the price lists)
+//   to_dict(raw)    dict(self), with every value passed through
+//                   self._transform_raw when raw is true
+//
+// and concrete record classes made by type() with a list-valued __slots__ and
+// an __init__ that stores its arguments in slot order. A RecordClass
+// remembers where each slot lives in the instance so that the factories and
+// __init__ can fill an instance of the exact class directly; that shortcut is
+// taken only while the class is as this module made it (its type version tag
+// is unchanged), so a class patched at run time, or a subclass, goes through
+// the ordinary attribute and call protocol.
+#pragma once
+
+#include "backend/solace/decimals.h"
+#include "backend/solace/module_state.h"
+#include "common/args.h"
+#include "common/classes.h"
+
+#include <structmember.h>
+
+#include <utility>
+#include <vector>
+
+namespace orvane {
+namespace solace {
+
+// ---- one concrete record class ---------------------------------------------
+
+class RecordClass;
+// The record classes of this module, for to_dict's direct slot reads.
+inline RecordClass* record_classes[4] = {};
+
+class RecordClass {
+public:
+    RecordClass(const char* name, std::initializer_list<const char*> slots)
+        : name_(name), init_params_("__init__", slots, static_cast<Py_ssize_t>(slots.size()), 1) {}
+
+    const char* name() const { return name_; }
+    Py_ssize_t size() const { return init_params_.size(); }
+    Params& init_params() { return init_params_; }
+    PyObject* type() const { return type_; }
+
+    // Makes the class: type(name, (base,), {"__slots__": [...], ...}) with
+    // `methods` bound into it. Returns a new reference.
+    PyObject* create(PyObject* module, PyObject* base, Method* methods) {
+        Ref slots = Ref::steal(PyList_New(size()));
+        if (!slots) return nullptr;
+        slot_names_.clear();
+        for (Py_ssize_t i = 0; i < size(); ++i) {
+            PyObject* nm = init_params_.interned(i);
+            if (!nm) return nullptr;
+            slot_names_.push_back(nm);
+            PyList_SET_ITEM(slots.get(), i, new_ref(nm));
+        }
+        Ref ns = Ref::steal(PyDict_New());
+        Ref bases = Ref::steal(make_bases(base));
+        if (!ns || !bases || PyDict_SetItemString(ns.get(), "__slots__", slots.get()) < 0)
+            return nullptr;
+        Ref cls = Ref::steal(make_class(module, name_, bases.get(), ns.get(), methods));
+        if (!cls) return nullptr;
+        // Where each slot lives, from the member descriptors type() made.
+        offsets_.clear();
+        PyObject* tp_dict = reinterpret_cast<PyTypeObject*>(cls.get())->tp_dict;
+        for (Py_ssize_t i = 0; i < size(); ++i) {
+            PyObject* d = PyDict_GetItemWithError(tp_dict, init_params_.interned(i));
+            if (!d || Py_TYPE(d) != &PyMemberDescr_Type) {
+                if (!PyErr_Occurred())
+                    PyErr_Format(PyExc_SystemError, "%s: no slot for %s", name_,
+                                 init_params_.name(i));
+                return nullptr;
+            }
+            PyMemberDef* m = reinterpret_cast<PyMemberDescrObject*>(d)->d_member;
+            if (m->type != T_OBJECT_EX) {
+                PyErr_Format(PyExc_SystemError, "%s: unexpected slot kind", name_);
+                return nullptr;
+            }
+            offsets_.push_back(m->offset);
+        }
+        type_ = new_ref(cls.get());  // held for the life of the process
+        for (RecordClass*& r : record_classes) {
+            if (!r || r == this) {
+                r = this;
+                break;
+            }
+        }
+        // A lookup gives the class a version tag; remember it.
+        (void)_PyType_Lookup(reinterpret_cast<PyTypeObject*>(type_), state.names.slots);
+        tag_ = valid_tag();
+        return cls.release();
+    }
+
+    // True while the class is unchanged since create(): no attribute of it or
+    // of its bases has been set or deleted since.
+    bool unchanged() const { return tag_ != 0 && valid_tag() == tag_; }
+
+    // Stores values[i] in slot i of `self`, an instance of exactly this class
+    // (only while unchanged()). Takes a new reference to each value.
+    void store(PyObject* self, PyObject* const* values) const {
+        char* base = reinterpret_cast<char*>(self);
+        for (size_t i = 0; i < offsets_.size(); ++i) {
+            PyObject** slot = reinterpret_cast<PyObject**>(base + offsets_[i]);
+            PyObject* old = *slot;
+            *slot = new_ref(values[i]);
+            Py_XDECREF(old);
+        }
+    }
+
+    // `cls(*values)`: a new record. An instance of exactly this class, while
+    // unchanged, is made and filled directly, which is what type.__call__,
+    // object.__new__ and this class's __init__ would do.
+    PyObject* make(PyObject* cls, PyObject* const* values) const {
+        if (cls == type_ && unchanged()) {
+            // tp_new is object.__new__ here: it allocates the instance and
+            // sets up its instance-dict storage, as type.__call__ would.
+            static PyObject* no_args = PyTuple_New(0);
+            if (!no_args) return nullptr;
+            PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(cls);
+            PyObject* self = tp->tp_new(tp, no_args, nullptr);
+            if (!self) return nullptr;
+            store(self, values);
+            return self;
+        }
+        return vectorcall(cls, values, static_cast<size_t>(size()), nullptr);
+    }
+
+    // True when `keys` is this class's slot list as create() made it: the
+    // same names in the same order (the list itself can be changed at run time).
+    bool is_slot_list(PyObject* keys) const {
+        if (!PyList_CheckExact(keys) || PyList_GET_SIZE(keys) != size()) return false;
+        for (Py_ssize_t i = 0; i < size(); ++i)
+            if (PyList_GET_ITEM(keys, i) != slot_names_[static_cast<size_t>(i)]) return false;
+        return true;
+    }
+
+    // getattr(self, <slot i>, None) for an instance of exactly this class
+    // (only while unchanged()): a slot descriptor cannot be shadowed, and an
+    // unset slot reads as None. New reference.
+    PyObject* read(PyObject* self, Py_ssize_t i) const {
+        PyObject* v = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) +
+                                                    offsets_[static_cast<size_t>(i)]);
+        return new_ref(v ? v : Py_None);
+    }
+
+    static const RecordClass* of(PyTypeObject* tp) {
+        for (const RecordClass* r : record_classes)
+            if (r && r->type_ == reinterpret_cast<PyObject*>(tp)) return r;
+        return nullptr;
+    }
+
+private:
+    unsigned int valid_tag() const {
+        const PyTypeObject* tp = reinterpret_cast<const PyTypeObject*>(type_);
+#ifdef Py_TPFLAGS_VALID_VERSION_TAG
+        if (!(tp->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) return 0;
+#endif
+        return tp->tp_version_tag;
+    }
+
+    const char* name_;
+    Params init_params_;
+    PyObject* type_ = nullptr;
+    std::vector<PyObject*> slot_names_;  // interned, in slot order
+    std::vector<Py_ssize_t> offsets_;
+    unsigned int tag_ = 0;
+};
+
+// __init__(self, <one argument per slot>): checks that `code` is a str or
+// None, then stores each argument in the slot of the same name, in order.
+template <RecordClass* R>
+PyObject* record_init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        constexpr Py_ssize_t kMax = 64;
+        PyObject* argv[kMax];
+        if (R->size() > kMax) {
+            PyErr_SetString(PyExc_SystemError, "too many slots");
+            return nullptr;
+        }
+        if (!R->init_params().parse(args, nargs, kwnames, argv)) return nullptr;
+        if (!str_or_none("__init__", "code", argv[0])) return nullptr;
+        if (Py_TYPE(self) == reinterpret_cast<PyTypeObject*>(R->type()) && R->unchanged()) {
+            R->store(self, argv);
+        } else {
+            for (Py_ssize_t i = 0; i < R->size(); ++i)
+                if (PyObject_SetAttr(self, R->init_params().interned(i), argv[i]) < 0) return nullptr;
+        }
+        Py_RETURN_NONE;
+    });
+}
+
+// ---- the shared behaviour of the base class ---------------------------------
+
+// getattr(self, key, None) for a str key; TypeError for any other key.
+inline PyObject* get_or_none(PyObject* self, PyObject* key) {
+    if (!PyUnicode_Check(key)) {
+        PyErr_Format(PyExc_TypeError, "attribute name must be string, not '%.200s'",
+                     Py_TYPE(key)->tp_name);
+        return nullptr;
+    }
+    PyObject* v = PyObject_GetAttr(self, key);
+    if (!v && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        Py_RETURN_NONE;
+    }
+    return v;
+}
+
+// The module names _transform_raw reads, each looked up on first need.
+// to_dict shares one set over all the values of a record.
+struct RawNames {
+    Ref decimal;   // the module's Decimal
+    Ref datetime;  // the module's dt.datetime
+
+    PyObject* get_decimal() {
+        if (!decimal) decimal = Ref::borrow(state.global(state.names.Decimal));
+        return decimal.get();
+    }
+    PyObject* get_datetime() {
+        if (!datetime) {
+            PyObject* dt = state.global(state.names.dt);
+            if (!dt) return nullptr;
+            datetime = Ref::steal(PyObject_GetAttr(dt, state.names.datetime));
+        }
+        return datetime.get();
+    }
+};
+
+inline bool is_price_list_key(PyObject* k) {
+    if (k == state.names.bid_price || k == state.names.ask_price) return true;
+    if (k == Py_None) return false;
+    // Equal interned texts are the same object, and the two names are interned.
+    if (PyUnicode_CheckExact(k) && PyUnicode_CHECK_INTERNED(k)) return false;
+    return PyUnicode_Compare(k, state.names.bid_price) == 0 ||
+           PyUnicode_Compare(k, state.names.ask_price) == 0;
+}
+
+// [str(i) for i in v]
+inline PyObject* str_list(PyObject* v) {
+    Ref out = Ref::steal(PyList_New(0));
+    if (!out) return nullptr;
+    if (PyList_CheckExact(v) || PyTuple_CheckExact(v)) {
+        Ref keep = Ref::borrow(v);
+        const bool list = PyList_CheckExact(v);
+        for (Py_ssize_t i = 0; i < Py_SIZE(v); ++i) {
+            Ref item = Ref::borrow(list ? PyList_GET_ITEM(v, i) : PyTuple_GET_ITEM(v, i));
+            Ref s = Ref::steal(decimal_str(item.get()));  // str() of any object
+            if (!s || PyList_Append(out.get(), s.get()) < 0) return nullptr;
+        }
+        return out.release();
+    }
+    Ref it = Ref::steal(PyObject_GetIter(v));
+    if (!it) return nullptr;
+    while (true) {
+        Ref item = Ref::steal(PyIter_Next(it.get()));
+        if (!item) {
+            if (PyErr_Occurred()) return nullptr;
+            return out.release();
+        }
+        Ref s = Ref::steal(PyObject_Str(item.get()));
+        if (!s || PyList_Append(out.get(), s.get()) < 0) return nullptr;
+    }
+}
+
+// isinstance(v, cls). For the plain built-in values a record mostly holds
+// (int, str, list, None, ...) whose __class__ cannot differ from their type,
+// and a class whose metaclass is `type` itself, the answer is the subtype
+// test alone; the general protocol would also look up v.__class__.
+inline int is_instance(PyObject* v, PyObject* cls) {
+    PyTypeObject* tp = Py_TYPE(v);
+    if (reinterpret_cast<PyObject*>(tp) == cls) return 1;
+    if (PyType_CheckExact(cls) &&
+        (PyLong_CheckExact(v) || PyUnicode_CheckExact(v) || PyList_CheckExact(v) ||
+         v == Py_None || PyBool_Check(v) || PyFloat_CheckExact(v) || PyTuple_CheckExact(v)))
+        return PyType_IsSubtype(tp, reinterpret_cast<PyTypeObject*>(cls));
+    return PyObject_IsInstance(v, cls);
+}
+
+// _transform_raw(k, v) once `k` is known to be a str or None.
+inline PyObject* transform_raw(PyObject* k, PyObject* v, RawNames& names) {
+    if (is_price_list_key(k)) return str_list(v);
+    PyObject* Decimal = names.get_decimal();
+    if (!Decimal) return nullptr;
+    int r = is_instance(v, Decimal);
+    if (r < 0) return nullptr;
+    if (r) return decimal_str(v);
+    PyObject* datetime = names.get_datetime();
+    if (!datetime) return nullptr;
+    r = is_instance(v, datetime);
+    if (r < 0) return nullptr;
+    if (r) return call_method(v, state.names.isoformat, nullptr, 0);
+    return new_ref(v);
+}
+
+inline PyObject* base_keys(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+    static Params P("keys", {}, 0, 1);
+    PyObject* none[1];
+    if (!P.parse(args, nargs, kwnames, none)) return nullptr;
+    return PyObject_GetAttr(self, state.names.slots);
+}
+
+inline PyObject* base_getitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+    static Params P("__getitem__", {"key"}, 1, 1);
+    PyObject* a[1];
+    if (!P.parse(args, nargs, kwnames, a)) return nullptr;
+    return get_or_none(self, a[0]);
+}
+
+inline PyObject* base_transform_raw(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
+    static Params P("_transform_raw", {"k", "v"}, 2);
+    PyObject* a[2];
+    if (!P.parse(args, nargs, kwnames, a)) return nullptr;
+    if (!str_or_none("_transform_raw", "k", a[0])) return nullptr;
+    RawNames names;
+    return transform_raw(a[0], a[1], names);
+}
+
+inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        static Params P("to_dict", {"raw"}, 0, 1);
+        PyObject* a[1];
+        if (!P.parse(args, nargs, kwnames, a)) return nullptr;
+        // dict(self): the names from self.keys(), each value from self[name].
+        Ref keys = Ref::steal(call_method(self, state.names.keys, nullptr, 0));
+        if (!keys) return nullptr;
+        if (!PyList_CheckExact(keys.get())) {
+            keys = Ref::steal(PySequence_List(keys.get()));
+            if (!keys) return nullptr;
+        }
+        const bool own_getitem =
+            _PyType_Lookup(Py_TYPE(self), state.names.getitem) == state.getitem_descr;
+        // The common case: a record of one of this module's classes, unchanged,
+        // whose keys() is its own slot list: read the slots directly.
+        const RecordClass* rc = own_getitem ? RecordClass::of(Py_TYPE(self)) : nullptr;
+        const bool direct = rc && rc->unchanged() && rc->is_slot_list(keys.get());
+        std::vector<std::pair<Ref, Ref>> items;
+        items.reserve(static_cast<size_t>(PyList_GET_SIZE(keys.get())));
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
+            Ref key = Ref::borrow(PyList_GET_ITEM(keys.get(), i));
+            Ref value = Ref::steal(direct        ? rc->read(self, i)
+                                   : own_getitem ? get_or_none(self, key.get())
+                                                 : PyObject_GetItem(self, key.get()));
+            if (!value) return nullptr;
+            items.emplace_back(std::move(key), std::move(value));
+        }
+        const int raw = a[0] ? PyObject_IsTrue(a[0]) : 0;
+        if (raw < 0) return nullptr;
+        Ref transform;
+        if (raw) {
+            transform = Ref::steal(PyObject_GetAttr(self, state.names.transform_raw));
+            if (!transform) return nullptr;
+        }
+        const bool own_transform = transform.get() == state.transform_fn;
+        RawNames names;
+        Ref d = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(items.size())));
+        if (!d) return nullptr;
+        for (auto& kv : items) {
+            PyObject* k = kv.first.get();
+            Ref v;
+            if (!raw) {
+                v = Ref::borrow(kv.second.get());
+            } else if (own_transform) {
+                if (!str_or_none("_transform_raw", "k", k)) return nullptr;
+                v = Ref::steal(transform_raw(k, kv.second.get(), names));
+            } else {
+                PyObject* targs[2] = {k, kv.second.get()};
+                v = Ref::steal(vectorcall(transform.get(), targs, 2, nullptr));
+            }
+            if (!v || PyDict_SetItem(d.get(), k, v.get()) < 0) return nullptr;
+        }
+        return d.release();
+    });
+}
+
+inline PyObject* base_repr(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+    return guarded([&]() -> PyObject* {
+        static Params P("__repr__", {}, 0, 1);
+        PyObject* none[1];
+        if (!P.parse(args, nargs, kwnames, none)) return nullptr;
+        Ref slots = Ref::steal(PyObject_GetAttr(self, state.names.slots));
+        if (!slots) return nullptr;
+        Ref it = Ref::steal(PyObject_GetIter(slots.get()));
+        if (!it) return nullptr;
+        Ref parts = Ref::steal(PyList_New(0));
+        if (!parts) return nullptr;
+        while (true) {
+            Ref s = Ref::steal(PyIter_Next(it.get()));
+            if (!s) {
+                if (PyErr_Occurred()) return nullptr;
+                break;
+            }
+            int hidden;
+            if (PyUnicode_CheckExact(s.get())) {
+                hidden = PyUnicode_GET_LENGTH(s.get()) > 0 && PyUnicode_READ_CHAR(s.get(), 0) == '_';
+            } else {
+                PyObject* under = state.names.underscore;
+                Ref r = Ref::steal(call_method(s.get(), state.names.startswith, &under, 1));
+                if (!r) return nullptr;
+                hidden = PyObject_IsTrue(r.get());
+                if (hidden < 0) return nullptr;
+            }
+            if (hidden) continue;
+            Ref name = Ref::steal(PyObject_Format(s.get(), state.names.empty));
+            if (!name) return nullptr;
+            Ref value = Ref::steal(PyObject_GetAttr(self, s.get()));
+            if (!value) return nullptr;
+            Ref text = Ref::steal(PyObject_Repr(value.get()));
+            if (!text) return nullptr;
+            Ref part = Ref::steal(PyUnicode_FromFormat("%U=%U", name.get(), text.get()));
+            if (!part || PyList_Append(parts.get(), part.get()) < 0) return nullptr;
+        }
+        Ref sep = Ref::steal(PyUnicode_FromString(", "));
+        if (!sep) return nullptr;
+        Ref joined = Ref::steal(PyUnicode_Join(sep.get(), parts.get()));
+        if (!joined) return nullptr;
+        return PyUnicode_FromFormat("%s(%U)", state.repr_kind, joined.get());
+    });
+}
+
+// Creates the base class `name` (QuoteBase / DepthBase): base object, no
+// __slots__, no docstring, the five shared methods. Fills the state's
+// references to its own __getitem__ and _transform_raw. New reference.
+inline PyObject* create_base(PyObject* module, const char* name) {
+    static Method methods[] = {
+        {{"__repr__", fast(base_repr), kFastKw, "__repr__($self, /)\n--\n\n"}, Kind::Instance},
+        {{"keys", fast(base_keys), kFastKw, "keys($self, /)\n--\n\n"}, Kind::Instance},
+        {{"__getitem__", fast(base_getitem), kFastKw, "__getitem__($self, key, /)\n--\n\n"},
+         Kind::Instance},
+        {{"_transform_raw", fast(base_transform_raw), kFastKw, "_transform_raw(k, v)\n--\n\n"},
+         Kind::Static},
+        {{"to_dict", fast(base_to_dict), kFastKw, "to_dict($self, /, raw=False)\n--\n\n"},
+         Kind::Instance},
+        {{nullptr, nullptr, 0, nullptr}, Kind::Instance},
+    };
+    Ref ns = Ref::steal(PyDict_New());
+    Ref bases = Ref::steal(make_bases());
+    if (!ns || !bases) return nullptr;
+    Ref cls = Ref::steal(make_class(module, name, bases.get(), ns.get(), methods));
+    if (!cls) return nullptr;
+    PyObject* tp_dict = reinterpret_cast<PyTypeObject*>(cls.get())->tp_dict;
+    PyObject* getitem = PyDict_GetItemWithError(tp_dict, state.names.getitem);
+    PyObject* sm = getitem ? PyDict_GetItemWithError(tp_dict, state.names.transform_raw) : nullptr;
+    if (!sm) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "base class incomplete");
+        return nullptr;
+    }
+    Ref fn = Ref::steal(PyObject_GetAttrString(sm, "__func__"));
+    if (!fn) return nullptr;
+    state.base = new_ref(cls.get());
+    state.getitem_descr = new_ref(getitem);
+    state.transform_fn = fn.release();
+    return cls.release();
+}
+
+// Fills the state every module needs before it creates its classes.
+inline bool init_state(PyObject* module, const char* repr_kind) {
+    if (!state.names.init()) return false;
+    state.module = new_ref(module);
+    state.dict = PyModule_GetDict(module);
+    state.repr_kind = repr_kind;
+    if (!state.decimal_cache) state.decimal_cache = PyDict_New();
+    return state.decimal_cache != nullptr;
+}
+
+}  // namespace solace
+}  // namespace orvane
