@@ -217,3 +217,23 @@ def test_gen_seal_long_lengths_keep_all_digits(ready, monkeypatch):
     assert b"000010000uuu" in seal.gen_seal("u" * 10000, "x")
     with pytest.raises(TypeError, match=r"gen_seal\(\) missing 1 required positional argument: 'plain'"):
         seal.gen_seal("id")
+
+
+def test_names_rebound_while_in_use(ready, monkeypatch):
+    def one_shot(text):
+        monkeypatch.setattr(seal, "get_sign", lambda t: b"other")   # drops the last reference to one_shot
+        return b"a/b"
+
+    monkeypatch.setattr(seal, "get_sign", one_shot)
+    del one_shot
+    assert seal.get_quote_sign("x") == "a%2Fb"
+    assert seal.get_quote_sign("x") == "other"
+
+    def quote_once(s, safe):
+        monkeypatch.setattr(seal, "quote", lambda s, safe: "later")
+        return "first"
+
+    monkeypatch.setattr(seal, "quote", quote_once)
+    del quote_once
+    assert seal.get_quote_sign("x") == "first"
+    assert seal.get_quote_sign("x") == "later"

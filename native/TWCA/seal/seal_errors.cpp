@@ -70,9 +70,9 @@ PyObject* raise_error(PyObject* return_code, PyObject* table) {
     if (!seq) return nullptr;
     Ref message = Ref::steal(PyUnicode_Join(g.n.blank, seq.get()));
     if (!message) return nullptr;
-    PyObject* cls = global(g.n.SealError);
+    Ref cls = global(g.n.SealError);
     if (!cls) return nullptr;
-    Ref exc = Ref::steal(orvane::call1(cls, message.get()));
+    Ref exc = Ref::steal(orvane::call1(cls.get(), message.get()));
     if (!exc) return nullptr;
     if (!PyExceptionInstance_Check(exc.get())) {
         PyErr_SetString(PyExc_TypeError, "exceptions must derive from BaseException");
@@ -83,12 +83,12 @@ PyObject* raise_error(PyObject* return_code, PyObject* table) {
 }
 
 PyObject* call_module_raise_error(int code, PyObject* table) {
-    PyObject* fn = global(g.n.raise_error);
+    Ref fn = global(g.n.raise_error);
     if (!fn) return nullptr;
     Ref pycode = Ref::steal(PyLong_FromLong(code));
     if (!pycode) return nullptr;
     PyObject* args[2] = {pycode.get(), table};
-    return orvane::vectorcall(fn, args, 2, nullptr);
+    return orvane::vectorcall(fn.get(), args, 2, nullptr);
 }
 
 }  // namespace seal

@@ -109,15 +109,15 @@ bool intern_names() {
     return n.kw_thread && n.half_second && n.one_second;
 }
 
-PyObject* global(PyObject* name) { return orvane::global(g.dict, name); }
+orvane::Ref global(PyObject* name) { return Ref::borrow(orvane::global(g.dict, name)); }
 
 namespace {
 
 // Path(__file__).parent with the given Path class.
 PyObject* module_folder(PyObject* path_cls) {
-    PyObject* file = global(g.n.file);
+    Ref file = global(g.n.file);
     if (!file) return nullptr;
-    Ref p = Ref::steal(orvane::call1(path_cls, file));
+    Ref p = Ref::steal(orvane::call1(path_cls, file.get()));
     if (!p) return nullptr;
     return PyObject_GetAttr(p.get(), g.n.parent);
 }
@@ -136,9 +136,9 @@ double seconds(PyObject* value) {
 // Waits while another initialisation's "p7Sign.properties" exists: steps of
 // 0.5 s; after 5 s the file is taken as stale and removed.
 bool wait_for_stale_properties(PyObject* props) {
-    PyObject* time_mod = global(g.n.time);
+    Ref time_mod = global(g.n.time);
     if (!time_mod) return false;
-    Ref now = Ref::steal(orvane::call_method(time_mod, g.n.time, nullptr, 0));
+    Ref now = Ref::steal(orvane::call_method(time_mod.get(), g.n.time, nullptr, 0));
     const double start = seconds(now.get());
     if (start == -1.0 && PyErr_Occurred()) return false;
     for (;;) {
@@ -149,9 +149,11 @@ bool wait_for_stale_properties(PyObject* props) {
         if (!exists) return true;
         time_mod = global(g.n.time);
         if (!time_mod) return false;
-        Ref slept = Ref::steal(orvane::call_method(time_mod, g.n.sleep, &g.n.half_second, 1));
+        Ref slept = Ref::steal(orvane::call_method(time_mod.get(), g.n.sleep, &g.n.half_second, 1));
         if (!slept) return false;
-        Ref later = Ref::steal(orvane::call_method(time_mod, g.n.time, nullptr, 0));
+        time_mod = global(g.n.time);
+        if (!time_mod) return false;
+        Ref later = Ref::steal(orvane::call_method(time_mod.get(), g.n.time, nullptr, 0));
         const double t = seconds(later.get());
         if (t == -1.0 && PyErr_Occurred()) return false;
         if (t - start >= 5.0) return unlink_quietly(props);
@@ -189,9 +191,9 @@ PyObject* init_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
         if (!folder) return nullptr;
         Ref seal_path = Ref::steal(orvane::call1(path_cls.get(), argv[0]));
         if (!seal_path) return nullptr;
-        PyObject* reader = global(g.n.read_error_code_dict);
+        Ref reader = global(g.n.read_error_code_dict);
         if (!reader) return nullptr;
-        Ref table = Ref::steal(orvane::call1(reader, folder.get()));
+        Ref table = Ref::steal(orvane::call1(reader.get(), folder.get()));
         if (!table) return nullptr;
         Ref props = Ref::steal(orvane::call1(path_cls.get(), g.n.props_file));
         if (!props) return nullptr;
@@ -258,9 +260,9 @@ PyObject* module_sign(PyObject* text) {
     if (!path_cls) return nullptr;
     Ref folder = Ref::steal(module_folder(path_cls.get()));
     if (!folder) return nullptr;
-    PyObject* reader = global(g.n.read_error_code_dict);
+    Ref reader = global(g.n.read_error_code_dict);
     if (!reader) return nullptr;
-    Ref table = Ref::steal(orvane::call1(reader, folder.get()));
+    Ref table = Ref::steal(orvane::call1(reader.get(), folder.get()));
     if (!table) return nullptr;
     Ref r = Ref::steal(call_module_raise_error(code, table.get()));
     if (!r) return nullptr;
@@ -284,9 +286,9 @@ PyObject* get_quote_sign(PyObject* /*module*/, PyObject* plain) {
     return orvane::guarded([&]() -> PyObject* {
         Ref text = Ref::steal(format_str(plain));
         if (!text) return nullptr;
-        PyObject* fn = global(g.n.get_sign);
+        Ref fn = global(g.n.get_sign);
         if (!fn) return nullptr;
-        Ref signature = Ref::steal(orvane::call1(fn, text.get()));
+        Ref signature = Ref::steal(orvane::call1(fn.get(), text.get()));
         if (!signature) return nullptr;
         return quote_signature(signature.get());
     });
@@ -298,9 +300,9 @@ PyObject* gen_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
         static orvane::Params P("gen_seal", {"user_id", "plain"}, 2);
         PyObject* argv[2];
         if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
-        PyObject* fn = global(g.n.get_quote_sign);
+        Ref fn = global(g.n.get_quote_sign);
         if (!fn) return nullptr;
-        Ref quoted = Ref::steal(orvane::call1(fn, argv[1]));
+        Ref quoted = Ref::steal(orvane::call1(fn.get(), argv[1]));
         if (!quoted) return nullptr;
         return payload(quoted.get(), argv[0], -1);
     });
@@ -373,7 +375,7 @@ bool init_module(PyObject* module) {
 }  // namespace
 }  // namespace seal
 
-PyMODINIT_FUNC PyInit_seal(void) {
+ORVANE_MODINIT PyInit_seal(void) {
     return orvane::guarded([]() -> PyObject* {
         orvane::Ref module = orvane::Ref::steal(PyModule_Create(&seal::module_def));
         if (!module) return nullptr;

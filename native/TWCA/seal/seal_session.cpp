@@ -95,20 +95,20 @@ bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, Py
         PyErr_NoMemory();
         return false;
     }
-    PyObject* path_cls = global(g.n.Path);
+    Ref path_cls = global(g.n.Path);
     if (!path_cls) return false;
-    PyObject* file = global(g.n.file);
+    Ref file = global(g.n.file);
     if (!file) return false;
-    Ref module_path = Ref::steal(orvane::call1(path_cls, file));
+    Ref module_path = Ref::steal(orvane::call1(path_cls.get(), file.get()));
     if (!module_path) return false;
     Ref folder = Ref::steal(PyObject_GetAttr(module_path.get(), g.n.parent));
     if (!folder) return false;
-    Ref seal_path = Ref::steal(orvane::call1(path_cls, seal_path_arg));
+    Ref seal_path = Ref::steal(orvane::call1(path_cls.get(), seal_path_arg));
     if (!seal_path) return false;
 
-    PyObject* reader = global(g.n.read_error_code_dict);
+    Ref reader = global(g.n.read_error_code_dict);
     if (!reader) return false;
-    Ref table = Ref::steal(orvane::call1(reader, folder.get()));
+    Ref table = Ref::steal(orvane::call1(reader.get(), folder.get()));
     if (!table) return false;
     if (table.get() != Py_None && !PyDict_Check(table.get())) {
         PyErr_Format(PyExc_TypeError, "error table must be dict or None, not %.200s",
@@ -134,9 +134,9 @@ bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, Py
     if (!str_or_none(ip, "ip")) return false;
     set_field(self->ip, ip);
 
-    PyObject* sys = global(g.n.sys);
+    Ref sys = global(g.n.sys);
     if (!sys) return false;
-    Ref platform = Ref::steal(PyObject_GetAttr(sys, g.n.platform));
+    Ref platform = Ref::steal(PyObject_GetAttr(sys.get(), g.n.platform));
     if (!platform) return false;
     const int windows = PyObject_RichCompareBool(platform.get(), g.n.win32, Py_EQ);
     if (windows < 0) return false;
@@ -154,12 +154,12 @@ bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, Py
         Ref list = Ref::steal(PyList_New(0));
         if (!list) return false;
         set_field(self->sign_store, list.get());
-        PyObject* thread_cls = global(g.n.Thread);
+        Ref thread_cls = global(g.n.Thread);
         if (!thread_cls) return false;
         Ref target = Ref::steal(PyObject_GetAttr(me, g.n.background_gen_store_sign));
         if (!target) return false;
         PyObject* kwargs[2] = {target.get(), Py_True};
-        Ref thread = Ref::steal(orvane::vectorcall(thread_cls, kwargs, 0, g.n.kw_thread));
+        Ref thread = Ref::steal(orvane::vectorcall(thread_cls.get(), kwargs, 0, g.n.kw_thread));
         if (!thread) return false;
         Ref threads = Ref::steal(PyList_New(1));
         if (!threads) return false;
@@ -249,9 +249,9 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
         // the decimal text's ASCII bytes.
         Ref identity_bytes = Ref::steal(PyUnicode_AsASCIIString(identity_text.get()));
         if (!identity_bytes) return nullptr;
-        PyObject* xxhash = global(g.n.xxhash);
+        Ref xxhash = global(g.n.xxhash);
         if (!xxhash) return nullptr;
-        Ref digest = Ref::steal(call(xxhash, g.n.xxh32_hexdigest, identity_bytes.get()));
+        Ref digest = Ref::steal(call(xxhash.get(), g.n.xxh32_hexdigest, identity_bytes.get()));
         if (!digest) return nullptr;
         Ref digest_text = Ref::steal(format_str(digest.get()));
         if (!digest_text) return nullptr;
@@ -262,13 +262,13 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
         const char* engine_file = PyBytes_AsString(engine_name.get());
         if (!engine_file) return nullptr;
 
-        PyObject* tmpl = global(g.n.P7SIGN_PROPS);
+        Ref tmpl = global(g.n.P7SIGN_PROPS);
         if (!tmpl) return nullptr;
-        Ref text = Ref::steal(fill_template(tmpl, argv[0], argv[2]));
+        Ref text = Ref::steal(fill_template(tmpl.get(), argv[0], argv[2]));
         if (!text) return nullptr;
-        PyObject* path_cls = global(g.n.Path);
+        Ref path_cls = global(g.n.Path);
         if (!path_cls) return nullptr;
-        Ref props = Ref::steal(orvane::call1(path_cls, name.get()));
+        Ref props = Ref::steal(orvane::call1(path_cls.get(), name.get()));
         if (!props) return nullptr;
         Ref there = Ref::steal(call(props.get(), g.n.exists));
         if (!there) return nullptr;
@@ -360,9 +360,9 @@ PyObject* get_quote_sign(PyObject* me, PyObject* plain) {
 
 PyObject* gen_sign_text(PyObject* me, PyObject* plain_text) {
     Session* self = as_session(me);
-    PyObject* time_mod = global(g.n.time);
+    Ref time_mod = global(g.n.time);
     if (!time_mod) return nullptr;
-    Ref now = Ref::steal(call(time_mod, g.n.time));
+    Ref now = Ref::steal(call(time_mod.get(), g.n.time));
     if (!now) return nullptr;
     Ref parts[3] = {Ref::steal(format_str(self->id_ip)), Ref::steal(format_str(plain_text)),
                     Ref::steal(format_str(now.get()))};
@@ -486,7 +486,9 @@ PyObject* background_gen_store_sign(PyObject* me, PyObject*) {
                 }
                 log_store_failure();
             }
-            PyObject* time_mod = global(g.n.time);
+            // Borrowed on purpose (see above); the bound sleep keeps its
+            // module alive for the length of the call.
+            PyObject* time_mod = orvane::global(g.dict, g.n.time);
             PyObject* slept = time_mod ? call(time_mod, g.n.sleep, g.n.one_second) : nullptr;
             if (!slept) {
                 Py_DECREF(batch);

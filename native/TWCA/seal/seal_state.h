@@ -89,7 +89,7 @@ bool intern_names();
 
 // The value bound to `name` in the module namespace, as a global name lookup
 // in Python code would find it (module, then builtins; NameError otherwise).
-// Borrowed reference.
-PyObject* global(PyObject* name);
+// A strong reference: the Python code it is used to call may rebind the name.
+orvane::Ref global(PyObject* name);
 
 }  // namespace seal

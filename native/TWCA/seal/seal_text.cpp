@@ -50,11 +50,11 @@ PyObject* quote_bytes(PyObject* data) {
 }  // namespace
 
 PyObject* quote_signature(PyObject* signature) {
-    PyObject* quote = global(g.n.quote);
+    Ref quote = global(g.n.quote);
     if (!quote) return nullptr;
-    if (quote == g.urllib_quote && PyBytes_CheckExact(signature)) return quote_bytes(signature);
+    if (quote.get() == g.urllib_quote && PyBytes_CheckExact(signature)) return quote_bytes(signature);
     PyObject* args[2] = {signature, g.n.empty};
-    return orvane::vectorcall(quote, args, 1, g.n.kw_safe);
+    return orvane::vectorcall(quote.get(), args, 1, g.n.kw_safe);
 }
 
 PyObject* payload(PyObject* quoted, PyObject* user_id, Py_ssize_t id_len) {
