@@ -35,9 +35,10 @@ def workdir(tmp_path, monkeypatch):
 
 
 def password_for(pki, name):
-    """A password by name: the PKI's ones, "" for none, or one so long that
-    its protected form no longer fits the engine's 512 bytes."""
-    special = {"": "", "long_password": "x" * 400}
+    """A password by name: the PKI's ones, "" for none, one whose protected
+    form fills the engine's 512 bytes exactly (no room for a terminator), or
+    one so long that its protected form no longer fits."""
+    special = {"": "", "password_512": "y" * 370, "long_password": "x" * 400}
     return special[name] if name in special else pki[name]
 
 

@@ -85,6 +85,7 @@ def test_init_seal_default_certificate_in_working_directory(pki, workdir, capsys
     ("pfx_empty", "password", 1102),
     ("missing", "password", 1102),
     ("pfx_user", "", 5005),
+    ("pfx_user", "password_512", 5208),        # the protected form is 512 characters
     ("pfx_user", "long_password", 5003),       # the protected form outgrows 512 bytes
 ])
 def test_init_seal_engine_failures(pki, workdir, pfx, password, code):

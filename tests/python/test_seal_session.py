@@ -77,6 +77,7 @@ def test_stale_session_file_is_replaced_without_waiting(session, pki, workdir):
     ("pfx_truncated", "password", 1102),
     ("missing", "password", 1102),
     ("pfx_user", "", 5005),
+    ("pfx_user", "password_512", 5208),        # the protected form is 512 characters
     ("pfx_user", "long_password", 5003),       # the protected form outgrows 512 bytes
 ])
 def test_activation_failures(pki, workdir, pfx, password, code):

@@ -162,7 +162,7 @@ bool wait_for_stale_properties(PyObject* props) {
 
 // Zeroes the protected password when the call ends, however it ends.
 struct SecretBuffer {
-    char data[512] = {};
+    char data[kProtectedCapacity + 1] = {};
     ~SecretBuffer() { OPENSSL_cleanse(data, sizeof data); }
 };
 
@@ -213,7 +213,7 @@ PyObject* init_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
         if (!plain) return nullptr;
 
         SecretBuffer enced;
-        int capacity = static_cast<int>(sizeof enced.data);
+        int capacity = kProtectedCapacity;
         int code = module_signer->makePasswd(enced.data, &capacity, "p7Sign.properties", plain);
         logDebugCode("MakeTWCASignPasswd() return ", code);
         if (code != 0) {

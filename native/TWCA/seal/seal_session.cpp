@@ -29,7 +29,7 @@ using orvane::Ref;
 struct Session {
     PyObject_HEAD
     SealSigner* twca;                   // owned; deleted with the object
-    char enced_pfx_passwd[512];         // protected password from MakeTWCASignPasswd
+    char enced_pfx_passwd[kProtectedCapacity + 1];  // protected password; the last byte stays 0
     PyObject* ip;
     PyObject* encoding;
     PyObject* person_id;
@@ -285,7 +285,7 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
         const char* plain = PyBytes_AsString(pwd.get());
         if (!plain) return nullptr;
 
-        int capacity = static_cast<int>(sizeof self->enced_pfx_passwd);
+        int capacity = kProtectedCapacity;
         int code = self->twca->makePasswd(self->enced_pfx_passwd, &capacity, engine_file, plain);
         logDebugCode("MakeTWCASignPasswd() return ", code);
         if (code != 0) {

@@ -75,6 +75,11 @@ struct Names {
     PyObject* one_second;       // 1
 };
 
+// The output area of MakeTWCASignPasswd: 512 bytes of capacity, plus one
+// byte that stays zero. A protected text of exactly 512 characters fills the
+// area without a terminator, and TWCASignInitial reads it as a C string.
+constexpr int kProtectedCapacity = 512;
+
 struct State {
     PyObject* module = nullptr;  // strong reference, kept for the process
     PyObject* dict = nullptr;    // the module namespace (borrowed from module)
