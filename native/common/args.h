@@ -57,8 +57,13 @@ public:
                 PyObject* key = PyTuple_GET_ITEM(kwnames, k);
                 Py_ssize_t slot = find(key, nargs + k);
                 if (slot < 0) {
-                    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                                 fname_, key);
+                    // CPython 3.8 passes non-str keys of **mapping through to
+                    // C functions; '%U' of one is a fatal error there.
+                    if (!PyUnicode_Check(key))
+                        PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", fname_);
+                    else
+                        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                                     fname_, key);
                     return false;
                 }
                 if (out[slot]) {
