@@ -22,75 +22,14 @@
 
 #include "engine/cCodePage.h"
 #include "engine/cLog.h"
+#include "engine_test_support.h"
 
 namespace signtest {
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline void removeTree(const std::string& path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        if (DIR* d = ::opendir(path.c_str())) {
-            while (dirent* e = ::readdir(d)) {
-                const std::string name = e->d_name;
-                if (name != "." && name != "..") removeTree(path + "/" + name);
-            }
-            ::closedir(d);
-        }
-        ::rmdir(path.c_str());
-    } else {
-        ::unlink(path.c_str());
-    }
-}
-
-// A fresh folder, removed with its content.
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/sign-test-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data()) != nullptr) path_ = buf.data();
-    }
-    ~TempDir() {
-        if (!path_.empty()) removeTree(path_);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-// Runs a shell command; returns its standard output (and error when asked).
-inline std::string run(const std::string& command, int* status = nullptr) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        if (status) *status = -1;
-        return output;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
-    const int rc = ::pclose(pipe);
-    if (status) *status = rc;
-    return output;
-}
+using enginetest::readAll;
+using enginetest::runCommand;
+using enginetest::TempDir;
+using enginetest::writeAll;
 
 inline std::string shellQuote(const std::string& path) {
     std::string out = "'";
@@ -123,14 +62,14 @@ private:
     Pki() {
         std::string folder;
         if (const char* env = std::getenv("ORVANE_TEST_PKI")) folder = env;
-        if (folder.empty() || readFile(folder + "/manifest.txt").empty()) {
+        if (folder.empty() || readAll(folder + "/manifest.txt").empty()) {
             own_ = new TempDir();
             folder = own_->path() + "/pki";
             int status = 0;
-            run(std::string(ENGINE_TEST_PYTHON) + " " + shellQuote(ENGINE_PKI_SCRIPT) + " " + shellQuote(folder), &status);
+            runCommand(std::string(ENGINE_TEST_PYTHON) + " " + shellQuote(ENGINE_PKI_SCRIPT) + " " + shellQuote(folder), &status);
             EXPECT_EQ(status, 0) << "making the test PKI failed";
         }
-        std::istringstream lines(readFile(folder + "/manifest.txt"));
+        std::istringstream lines(readAll(folder + "/manifest.txt"));
         std::string line;
         while (std::getline(lines, line)) {
             const auto eq = line.find('=');
@@ -142,31 +81,11 @@ private:
 };
 
 // The BIG5 bytes of UTF-8 text, as the engine writes its messages.
-inline std::string big5(const char* utf8) {
-    std::string text;
-    utf8ToBig5(utf8, text);
-    return text;
-}
+inline std::string big5(const char* utf8) { return enginetest::utf8Big5(utf8); }
 
-// Points the process-wide log at a temporary folder (once per process) and
-// reads back what was appended since a mark.
-class LogCapture {
+// What the process-wide log received since construction, with lookups.
+class LogCapture : public enginetest::LogCapture {
 public:
-    LogCapture() : start_(contents().size()) {}
-
-    // The lines of `tag` written since construction, without their header.
-    std::vector<std::string> bodies(const std::string& tag) const {
-        std::vector<std::string> out;
-        const std::string padded = std::string(tag.size() < 5 ? 5 - tag.size() : 0, ' ') + tag;
-        std::istringstream in(contents().substr(start_));
-        std::string line;
-        while (std::getline(in, line)) {
-            const auto close = line.find(") ");
-            if (close == std::string::npos || line.size() < close + 8) continue;
-            if (line.compare(close + 2, 5, padded) == 0) out.push_back(line.substr(close + 8));
-        }
-        return out;
-    }
     // Whether a line of `tag` reads exactly `body` (message, or message = value).
     bool has(const std::string& tag, const std::string& body) const {
         for (const auto& b : bodies(tag))
@@ -183,40 +102,13 @@ public:
         for (const auto& b : bodies(tag)) all += b + "\n";
         return all;
     }
-
-    static std::string contents() {
-        const std::string& dir = folder();
-        std::string all;
-        std::vector<std::string> names;
-        if (DIR* d = ::opendir(dir.c_str())) {
-            while (dirent* e = ::readdir(d))
-                if (e->d_name[0] != '.') names.push_back(e->d_name);
-            ::closedir(d);
-        }
-        std::sort(names.begin(), names.end());
-        for (const auto& n : names) all += readFile(dir + "/" + n);
-        return all;
-    }
-    static const std::string& folder() {
-        static TempDir* dir = new TempDir();  // lives until exit: the log writes to it
-        static const std::string logs = [] {
-            const std::string path = dir->path() + "/logs";
-            cLog::instance().createFolder(path.c_str(), "engine.log");
-            std::atexit([] { removeTree(dir->path()); });
-            return path;
-        }();
-        return logs;
-    }
-
-private:
-    size_t start_;
 };
 
 // Base of every engine test: OpenSSL's error queue must be empty after each.
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        LogCapture::folder();
+        enginetest::ProcessLog::folder();
         ERR_clear_error();
     }
     void TearDown() override {
@@ -242,7 +134,7 @@ public:
     }
     // Writes the file and returns its name.
     const std::string& write() const {
-        writeFile(path_, text_);
+        writeAll(path_, text_);
         return path_;
     }
     const char* c_str() const { return write().c_str(); }
@@ -264,15 +156,18 @@ struct Verified {
 };
 
 inline std::string base64ToFile(const std::string& b64, const std::string& path) {
-    writeFile(path + ".b64", b64 + "\n");
+    writeAll(path + ".b64", b64 + "\n");
     int status = 0;
-    run("openssl base64 -d -A -in " + shellQuote(path + ".b64") + " -out " + shellQuote(path), &status);
+    runCommand("openssl base64 -d -A -in " + shellQuote(path + ".b64") + " -out " + shellQuote(path), &status);
     return path;
 }
 
 // Verifies `b64` with openssl cms against the test root. `detachedContent` is
 // passed to the verifier when the signature does not carry its content.
-inline Verified verifySignature(const std::string& b64, const std::string& detachedContent = std::string()) {
+// `options` go to the verifier as they are (for instance "-no_check_time" for
+// a certificate outside its validity period).
+inline Verified verifySignature(const std::string& b64, const std::string& detachedContent = std::string(),
+                                const std::string& options = std::string()) {
     const Pki& pki = Pki::get();
     TempDir dir;
     Verified v;
@@ -280,7 +175,7 @@ inline Verified verifySignature(const std::string& b64, const std::string& detac
     // Where the signer's certificate is found when the message omits it.
     const std::string untrusted = pki["user_pem"];
 
-    const std::string printed = run("openssl cms -cmsout -print -inform DER -in " + shellQuote(der) + " 2>&1");
+    const std::string printed = runCommand("openssl cms -cmsout -print -inform DER -in " + shellQuote(der) + " 2>&1");
     const auto signerInfos = printed.find("signerInfos:");
     const std::string info = signerInfos == std::string::npos ? std::string() : printed.substr(signerInfos);
     if (info.find("algorithm: sha256 (") != std::string::npos) v.digest = "sha256";
@@ -290,7 +185,7 @@ inline Verified verifySignature(const std::string& b64, const std::string& detac
     v.signingTimeAttr = info.find("signingTime (1.2.840.113549.1.9.5)") != std::string::npos;
     v.messageDigestAttr = info.find("messageDigest (1.2.840.113549.1.9.4)") != std::string::npos;
 
-    std::istringstream certs(run("openssl pkcs7 -inform DER -print_certs -in " + shellQuote(der) + " 2>/dev/null"));
+    std::istringstream certs(runCommand("openssl pkcs7 -inform DER -print_certs -in " + shellQuote(der) + " 2>/dev/null"));
     std::string line;
     while (std::getline(certs, line))
         if (line.compare(0, 8, "subject=") == 0) v.certificates.push_back(line.substr(8));
@@ -301,15 +196,15 @@ inline Verified verifySignature(const std::string& b64, const std::string& detac
     const bool carriesIntermediate = v.certificates.size() >= 2;
     std::string command = "openssl cms -verify -binary -inform DER -in " + shellQuote(der) + " -CAfile " +
                           shellQuote(pki[carriesIntermediate ? "root_pem" : "chain_pem"]) + " -certfile " +
-                          shellQuote(untrusted) + " -out " + shellQuote(dir / "out.bin");
+                          shellQuote(untrusted) + " -out " + shellQuote(dir / "out.bin") + " " + options;
     if (v.detached) {
-        writeFile(dir / "content.bin", detachedContent);
+        writeAll(dir / "content.bin", detachedContent);
         command += " -content " + shellQuote(dir / "content.bin");
     }
     int status = -1;
-    v.errors = run(command + " 2>&1", &status);
+    v.errors = runCommand(command + " 2>&1", &status);
     v.ok = status == 0;
-    v.content = readFile(dir / "out.bin");
+    v.content = readAll(dir / "out.bin");
     return v;
 }
 

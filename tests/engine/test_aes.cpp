@@ -32,8 +32,8 @@ TEST_F(AesTest, MatchesOpensslAes256Cbc) {
               0);
     EXPECT_EQ(outLen, 16);
     TempDir dir;
-    writeFile(dir / "plain", plain);
-    const std::string peer = run("openssl enc -aes-256-cbc -K " + hex(kTWCAPasswordKey, 32) + " -iv " +
+    writeAll(dir / "plain", plain);
+    const std::string peer = runCommand("openssl enc -aes-256-cbc -K " + hex(kTWCAPasswordKey, 32) + " -iv " +
                                  hex(kTWCAPasswordIv, 16) + " -in " + shellQuote(dir / "plain") + " | od -An -tx1 | tr -d ' \\n'");
     std::string mine;
     for (int i = 0; i < outLen; ++i) mine += cLog::format("%02x", out[i]);

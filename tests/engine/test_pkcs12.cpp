@@ -169,19 +169,6 @@ TEST_F(Pkcs12Test, ComparesWithUtcNotLocalTime) {
     tzset();
 }
 
-TEST(Pkcs12Validity, NowTextIsUtc) {
-    const std::time_t before = std::time(nullptr);
-    const std::string now = cPkcs12::utcNowText();
-    const std::time_t after = std::time(nullptr);
-    ASSERT_EQ(now.size(), 14u);
-    auto text = [](std::time_t t) {
-        char buf[32];
-        std::strftime(buf, sizeof buf, "%Y%m%d%H%M%S", std::gmtime(&t));
-        return std::string(buf);
-    };
-    EXPECT_TRUE(now == text(before) || now == text(after)) << now;
-}
-
 // ---- key usage -----------------------------------------------------------------------
 
 TEST_F(Pkcs12Test, KeyUsageAllowsSigningWithDigitalSignatureOrNonRepudiation) {

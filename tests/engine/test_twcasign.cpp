@@ -11,6 +11,7 @@
 #include "engine/cCertChainList.h"
 #include "engine/cChars.h"
 #include "engine/cPasswordKey.h"
+#include "engine/cPkcs12.h"
 #include "sign_facade_support.h"
 
 using namespace signtest;
@@ -25,6 +26,7 @@ class Facade : public FacadeTest {};
 
 TEST_F(Facade, ProtectedPasswordRoundTrip) {
     Props p = props();
+    LogCapture log;
     const std::string enced = protect(p, pki["password"]);
     EXPECT_EQ(enced.size(), 24u);  // base64 of one AES block
     EXPECT_EQ(enced.find(pki["password"]), std::string::npos);
@@ -35,6 +37,11 @@ TEST_F(Facade, ProtectedPasswordRoundTrip) {
     EXPECT_TRUE(v.ok) << v.errors;
     EXPECT_EQ(v.content, "abc");
     EXPECT_EQ(v.certificates.size(), 1u);
+    // The DEBUG log of the whole exchange never shows the plain password.
+    std::string all;
+    for (const auto& line : log.lines()) all += line + "\n";
+    EXPECT_NE(all.find("begin TWCASign::SignPkcs7Bin()"), std::string::npos);
+    EXPECT_EQ(all.find(pki["password"]), std::string::npos);
 }
 
 TEST_F(Facade, ProtectedPasswordOutputArea) {
@@ -102,9 +109,9 @@ TEST_F(Facade, ProtectedPasswordFailures) {
 // ---- properties file ---------------------------------------------------------------------
 
 TEST_F(Facade, PropertiesFileProblemsGive1202) {
-    writeFile(dir / "empty.properties", "");
-    writeFile(dir / "comments.properties", "# only a comment\n; and another\nno equals sign\n");
-    writeFile(dir / "binary.properties", std::string("\x00\x01\x02\xff\xfe", 5));
+    writeAll(dir / "empty.properties", "");
+    writeAll(dir / "comments.properties", "# only a comment\n; and another\nno equals sign\n");
+    writeAll(dir / "binary.properties", std::string("\x00\x01\x02\xff\xfe", 5));
     ::mkdir((dir / "folder.properties").c_str(), 0700);
     struct {
         std::string file;
@@ -204,7 +211,8 @@ TEST_F(Facade, PasswordFromProtectedProperty) {
     LogCapture log;
     EXPECT_EQ(sign.TWCASignInitial(p.write().c_str(), nullptr), 0);
     EXPECT_TRUE(log.has("WARN", big5("找不到 PFX.pswd 續找 PFX.pswdB64")));
-    EXPECT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
+    ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
+    EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
 }
 
 TEST_F(Facade, NoPasswordSource) {
@@ -297,9 +305,12 @@ TEST_F(Facade, FailedReinitialisationKeepsTheCredential) {
     EXPECT_EQ(embeddedSerials(sign.getSignature()), std::vector<std::string>{pki["user_serial"]});
     EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
 
+    EXPECT_EQ(sign.signingCertificate, sign.credential->getCertificate());
     ASSERT_EQ(initialise(props("pfx_user_nonrep")), 0);  // a successful one replaces it
+    EXPECT_EQ(sign.signingCertificate, nullptr);  // never left pointing into the old credential
     ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
     EXPECT_EQ(embeddedSerials(sign.getSignature()), std::vector<std::string>{pki["user_nonrep_serial"]});
+    EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
 }
 
 TEST_F(Facade, EmptyDigestAndFilterKeepEarlierValues) {
@@ -353,6 +364,9 @@ TEST_F(Facade, CheckValidDrivesTheValidityCheck) {
             EXPECT_TRUE(log.has("ERROR", big5(c.error))) << log.dump("ERROR");
             EXPECT_TRUE(log.has("ERROR", big5("驗憑證效期失敗, 返回") + " = " + intValue(c.code)));
             EXPECT_EQ(fresh.getSignature(), nullptr);
+        } else {
+            const Verified v = verifySignature(fresh.getSignature(), "", "-no_check_time");
+            EXPECT_TRUE(v.ok) << v.errors;
         }
     }
 }
@@ -361,7 +375,9 @@ TEST_F(Facade, KeyUsageIsNotCheckedBeforeSigning) {
     Props p = props("pfx_user_keyenc");
     p.set("PFX.checkValid", "true");
     ASSERT_EQ(initialise(p), 0);
-    EXPECT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
+    ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
+    const Verified v = verifySignature(sign.getSignature(), "", "-purpose any");
+    EXPECT_TRUE(v.ok) << v.errors;
     sign.checkKeyUsage = true;  // what the check would do if it were asked for
     LogCapture log;
     EXPECT_EQ(sign.SignPkcs7("abc", "BIG5"), 5017);
@@ -401,6 +417,7 @@ TEST_F(Facade, ArgumentErrors) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error);
         ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
+        EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
         LogCapture log;
         EXPECT_EQ(sign.SignPkcs7(c.plain, c.encoding), c.code);
         EXPECT_EQ(sign.getLastError(), c.code);
@@ -462,7 +479,7 @@ TEST(FacadeLog, PropertiesPlaceTheLog) {
     for (const std::string& name : {std::string("logs/sub")}) {
         if (DIR* d = ::opendir((dir / name).c_str())) {
             while (dirent* e = ::readdir(d))
-                if (e->d_name[0] != '.') text += readFile(dir / name + "/" + e->d_name);
+                if (e->d_name[0] != '.') text += readAll(dir / name + "/" + e->d_name);
             ::closedir(d);
         }
     }

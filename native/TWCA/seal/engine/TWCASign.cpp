@@ -238,6 +238,7 @@ int TWCASign::initialise(const char* propertyFile, const char* encedPfxPasswd) {
     const int code = loaded->loadPfxFile(pfxPath.c_str(), pfxFile.c_str(), password.text.c_str());
     password.wipe();
     if (code == 0) {
+        signingCertificate = nullptr;  // it belonged to the credential being replaced
         credential = std::move(loaded);
         initialised = true;
     } else {

@@ -9,7 +9,8 @@
 // after each call that returned 0.
 //
 // A TWCASign is not thread-safe: one operation at a time per object.
-#pragma once
+#ifndef ORVANE_ENGINE_TWCASIGN_H
+#define ORVANE_ENGINE_TWCASIGN_H
 
 #include <memory>
 #include <string>
@@ -78,3 +79,5 @@ private:
     int signBytes(const unsigned char* data, int datalen);
     int finish(int code) { lastError = code; return code; }
 };
+
+#endif

@@ -1,7 +1,8 @@
 // cAesCipher: AES-256 in CBC mode with OpenSSL's padding, used to protect the
 // PKCS#12 password that travels between MakeTWCASignPasswd and
 // TWCASignInitial. Key material is wiped when replaced and on destruction.
-#pragma once
+#ifndef ORVANE_ENGINE_CAESCIPHER_H
+#define ORVANE_ENGINE_CAESCIPHER_H
 
 class cAesCipher {
 public:
@@ -33,3 +34,5 @@ private:
     int run(bool encrypting, const unsigned char* in, int inLen, unsigned char* out, int& outLen);
     void clear();
 };
+
+#endif

@@ -3,7 +3,6 @@
 #include "engine/cChars.h"
 #include "engine/cCodePage.h"
 #include "engine/cLog.h"
-#include "engine/cPkcs12.h"
 #include "engine/cX509.h"
 
 cCrlFileEntry::cCrlFileEntry(std::string title_, std::string dir_, std::string fileName_)
@@ -66,7 +65,7 @@ bool cCrlFileEntry::parseCrl() {
     expired = false;
     const std::string nextUpdate = cX509::timeText(X509_CRL_get0_nextUpdate(crl.get()));
     if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, BIG5_MSG("CRL 下次發佈時間"), nextUpdate);
-    if (isExpired(cPkcs12::utcNowText(), nextUpdate)) {
+    if (isExpired(cX509::currentTimeText(), nextUpdate)) {
         if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("驗 CRL 效期 : CRL 已過期"));
         expired = true;
     } else if (log.isDebug()) {

@@ -1,7 +1,6 @@
 #include "engine/cPkcs12.h"
 
 #include <cstdio>
-#include <ctime>
 
 #include "engine/cCodePage.h"
 #include "engine/cLog.h"
@@ -91,16 +90,6 @@ int cPkcs12::loadPfxFile(const char* filePath, const char* fileName, const char*
 
 // ---- validity and key usage ---------------------------------------------------------
 
-std::string cPkcs12::utcNowText() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return text;
-}
-
 int cPkcs12::validityCode(const std::string& now, const std::string& notBefore, const std::string& notAfter) {
     if (now.compare(0, 14, notBefore, 0, 14) < 0) return TWCA_ERR_CERT_NOT_YET_VALID;
     if (now.compare(0, 14, notAfter, 0, 14) > 0) return TWCA_ERR_CERT_EXPIRED;
@@ -110,7 +99,7 @@ int cPkcs12::validityCode(const std::string& now, const std::string& notBefore, 
 int cPkcs12::checkCertValid() const {
     cLog& log = cLog::instance();
     if (!certificate) return TWCA_ERR_CERT;
-    const std::string now = utcNowText();
+    const std::string now = cX509::currentTimeText();  // certificate times are UTC
     const std::string notBefore = cX509::notBefore(certificate.get());
     const std::string notAfter = cX509::notAfter(certificate.get());
     if (log.isDebug()) {

@@ -53,8 +53,6 @@ public:
     // The validity code for a moment and a period, all as fourteen-digit time
     // texts compared on their first 14 bytes: 0, 5012 (before) or 5011 (after).
     static int validityCode(const std::string& now, const std::string& notBefore, const std::string& notAfter);
-    // The current UTC time as fourteen digits, "%04d%02d%02d%02d%02d%02d".
-    static std::string utcNowText();
     // The key-usage value of a certificate: first byte of the extension plus
     // 256 times the second; 0 without the extension.
     static int keyUsageValue(const X509* cert);

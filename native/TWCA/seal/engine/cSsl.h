@@ -1,7 +1,8 @@
 // OpenSSL helpers of the signing engine: one owner template for every
 // libcrypto handle, the once-per-process provider set-up, and the guard that
 // keeps OpenSSL's error queue from leaking stale errors across calls.
-#pragma once
+#ifndef ORVANE_ENGINE_CSSL_H
+#define ORVANE_ENGINE_CSSL_H
 
 #include <memory>
 
@@ -66,3 +67,5 @@ public:
     // Writes every queued OpenSSL error to the log and empties the queue.
     static void drain();
 };
+
+#endif
