@@ -318,3 +318,13 @@ def test_certificate_outside_its_validity_cannot_sign(pki, workdir, pfx, code):
     assert info.value.args == ("%s %d %s" % (table[code]["error"], code, table[code]["error_msg"]),)
     with pytest.raises(seal.SealError, match=" %d " % code):
         s.gen_seal("late")
+
+
+def test_non_str_keywords_are_refused(session, pki, workdir):
+    with pytest.raises(TypeError):
+        session.sign(**{1: "x"})
+    with pytest.raises(TypeError):
+        seal.get_sign(**{1: "x"})
+    with pytest.raises(TypeError):
+        seal.PyTWCASign(pki["pfx_user"], pki["password"], PERSON, IP, **{2: 0})
+    assert properties_files(workdir) == []
