@@ -2,6 +2,7 @@
 // drive the process-wide signing facade.
 #include <openssl/crypto.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -24,8 +25,16 @@ State g;
 namespace {
 
 // The facade of the module functions: set up before any call, destroyed at
-// process exit.
-std::unique_ptr<SealSigner> module_signer;
+// process exit. Its destruction is registered with atexit after it was
+// built, and building it initialises OpenSSL (which registers OpenSSL's own
+// clean-up), so the facade releases its key and certificate before OpenSSL
+// tears down. A static destructor would run after that clean-up.
+SealSigner* module_signer = nullptr;
+
+void destroy_module_signer() {
+    delete module_signer;
+    module_signer = nullptr;
+}
 
 bool intern(PyObject*& slot, const char* text) {
     slot = PyUnicode_InternFromString(text);
@@ -344,7 +353,13 @@ bool init_module(PyObject* module) {
     g.module = module;
     g.dict = PyModule_GetDict(module);
     if (!intern_names()) return false;
-    module_signer.reset(new SealSigner());
+    if (!module_signer) {
+        module_signer = new SealSigner();
+        if (std::atexit(destroy_module_signer) != 0) {
+            PyErr_SetString(PyExc_RuntimeError, "cannot register the signer's clean-up");
+            return false;
+        }
+    }
 
     PyTypeObject* type = session_type();
     if (!type) return false;
