@@ -208,8 +208,9 @@ def main():
         for i in range(MEMORY_N):
             calls[i % len(calls)](i)
         after = rss_kib()
-        print("RSS over %d signatures after 2,000 of warm-up: %d KiB -> %d KiB (%+d KiB)"
-              % (MEMORY_N, before, after, after - before))
+        print("RSS over %d signatures after 2,000 of warm-up: %d KiB -> %d KiB (%+d KiB, %s)"
+              % (MEMORY_N, before, after, after - before,
+                 "flat" if after - before < 1024 else "GROWING"))
         if "--instructions" in sys.argv and shutil.which("valgrind"):
             instruction_counts(pki, exe, work)
     finally:
