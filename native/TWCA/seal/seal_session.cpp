@@ -435,21 +435,22 @@ PyObject* gen_store_sign(PyObject* me, PyObject* count) {
 
 // Logs an exception of the store thread (the pending one, which is cleared)
 // as an ERROR line of the signing log.
-void log_store_failure() {
+void log_store_failure() noexcept {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
     Ref t = Ref::steal(type), v = Ref::steal(value), trace = Ref::steal(tb);
-    std::string text;
     Ref described = Ref::steal(v ? PyObject_Repr(v.get()) : nullptr);
     const char* utf8 = described ? PyUnicode_AsUTF8(described.get()) : nullptr;
-    if (utf8) {
-        if (!utf8ToBig5(utf8, text)) text = "?";
-    } else {
-        text = "?";
-    }
     PyErr_Clear();
-    logError(BIG5_MSG("PyTWCASign::background_gen_store_sign() 背景產生簽章失敗"), text);
+    // No Python code runs inside this handler (see background_gen_store_sign).
+    try {
+        std::string text;
+        if (!utf8 || !utf8ToBig5(utf8, text)) text = "?";
+        logError(BIG5_MSG("PyTWCASign::background_gen_store_sign() 背景產生簽章失敗"), text);
+    } catch (...) {
+        // Out of memory while describing the failure: the line is dropped.
+    }
 }
 
 // One round of the store thread: a batch when the store is below its target.
@@ -468,37 +469,36 @@ bool store_round(PyObject* me, PyObject* batch) {
 // is logged and the next round tries again; SystemExit, KeyboardInterrupt and
 // the like end the thread.
 //
-// No owned Python reference lives in this frame while the thread sleeps: at
-// interpreter exit a daemon thread waking from time.sleep is ended by
-// unwinding its stack without the interpreter lock, and destructors that
-// released Python objects then would do so unlocked.
+// At interpreter exit a daemon thread waking from time.sleep is ended by
+// unwinding its stack (pthread_exit) without the interpreter lock. So no C++
+// handler encloses the loop (nothing in it throws), and no owned Python
+// reference lives in this frame across the sleep: destructors would release
+// Python objects unlocked.
 PyObject* background_gen_store_sign(PyObject* me, PyObject*) {
-    return orvane::guarded([&]() -> PyObject* {
-        Session* self = as_session(me);
-        const int batch_size = self->store / 10 > 1 ? self->store / 10 : 1;
-        PyObject* batch = PyLong_FromLong(batch_size);
-        if (!batch) return nullptr;
-        while (self->store != 0) {
-            if (!store_round(me, batch)) {
-                if (!PyErr_ExceptionMatches(PyExc_Exception)) {
-                    Py_DECREF(batch);
-                    return nullptr;
-                }
-                log_store_failure();
-            }
-            // Borrowed on purpose (see above); the bound sleep keeps its
-            // module alive for the length of the call.
-            PyObject* time_mod = orvane::global(g.dict, g.n.time);
-            PyObject* slept = time_mod ? call(time_mod, g.n.sleep, g.n.one_second) : nullptr;
-            if (!slept) {
+    Session* self = as_session(me);
+    const int batch_size = self->store / 10 > 1 ? self->store / 10 : 1;
+    PyObject* batch = PyLong_FromLong(batch_size);
+    if (!batch) return nullptr;
+    while (self->store != 0) {
+        if (!store_round(me, batch)) {
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) {
                 Py_DECREF(batch);
                 return nullptr;
             }
-            Py_DECREF(slept);
+            log_store_failure();
         }
-        Py_DECREF(batch);
-        Py_RETURN_NONE;
-    });
+        // Borrowed on purpose (see above); the bound sleep keeps its module
+        // alive for the length of the call.
+        PyObject* time_mod = orvane::global(g.dict, g.n.time);
+        PyObject* slept = time_mod ? call(time_mod, g.n.sleep, g.n.one_second) : nullptr;
+        if (!slept) {
+            Py_DECREF(batch);
+            return nullptr;
+        }
+        Py_DECREF(slept);
+    }
+    Py_DECREF(batch);
+    Py_RETURN_NONE;
 }
 
 PyObject* sign_speedup(PyObject* me, PyObject*) {
