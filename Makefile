@@ -15,6 +15,8 @@ VPY     := $(VENV)/bin/python
 DEBS    := g++ make libssl-dev openssl libgtest-dev ninja-build
 PYDEPS  := "scikit-build-core>=0.9" cmake ninja pytest cryptography requests xxhash
 CMAKE_DEFS ?=
+# The benchmark scripts (the other files in bench/ are their twins and data makers).
+BENCHES := records contracts signing parallel stall
 export PIP_DISABLE_PIP_VERSION_CHECK := 1
 
 SAN_VENV  := .venv-asan-$(PYVER)
@@ -45,14 +47,15 @@ build: venv
 	  -C build-dir=$(BUILD) -C cmake.define.ORVANE_BUILD_TESTS=ON $(CMAKE_DEFS) .
 
 test: build
-	cd $(BUILD) && $(abspath $(VENV))/bin/ctest --output-on-failure --no-tests=ignore
+	cd $(BUILD) && $(abspath $(VENV))/bin/ctest -j2 --output-on-failure --no-tests=ignore
 	$(VPY) -m pytest -q tests/python
 
 demo: build
 	$(VPY) examples/demo.py
 
 bench: build
-	@for b in bench/*.py; do echo "== $$b"; $(VPY) $$b || exit 1; done
+	@for b in $(BENCHES); do [ -f bench/$$b.py ] || continue; \
+	  echo "== bench/$$b.py"; $(VPY) bench/$$b.py || exit 1; done
 
 # The whole package built with AddressSanitizer and UndefinedBehaviorSanitizer
 # (its own venv and build folder), then the engine tests with leak detection
@@ -62,7 +65,7 @@ sanitize: $(SAN_VENV)/.stamp
 	  -C build-dir=$(SAN_BUILD) -C cmake.build-type=RelWithDebInfo \
 	  -C cmake.define.ORVANE_BUILD_TESTS=ON -C cmake.define.ORVANE_SANITIZE=ON .
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  $(abspath $(SAN_VENV))/bin/ctest --output-on-failure --no-tests=ignore
+	  $(abspath $(SAN_VENV))/bin/ctest -j2 --output-on-failure --no-tests=ignore
 	LD_PRELOAD="$(SAN_PRELOAD)" ASAN_OPTIONS=detect_leaks=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(SAN_VENV)/bin/python -m pytest -q -p no:cacheprovider tests/python
