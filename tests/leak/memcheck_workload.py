@@ -10,7 +10,10 @@ ROOT = Path(__file__).resolve().parent.parent.parent
 sys.path.insert(0, str(ROOT / "fuzz"))
 
 pki = json.loads(Path(sys.argv[1]).read_text())
-TEXT = "A12345678910.1.2.3委託 order=2330&qty=1"
+# Sessions encode UTF-8 (and the engine reads code page 950), so their text is
+# ASCII; the module functions encode BIG5 and take Chinese text.
+TEXT = "A12345678910.1.2.3 order=2330&qty=1"
+BIG5_TEXT = "A12345678910.1.2.3委託 order=2330&qty=1"
 
 import orvane.TWCA.seal as seal  # noqa: E402
 
@@ -21,8 +24,8 @@ for _ in range(10):
 del s
 seal.init_seal(pki["pfx_user"], pki["password"])
 for _ in range(10):
-    seal.get_sign(TEXT)
-    seal.gen_seal("A123456789", TEXT)
+    seal.get_sign(BIG5_TEXT)
+    seal.gen_seal("A123456789", BIG5_TEXT)
 for pfx, pwd in ((pki["pfx_user"], pki["wrong_password"]), (pki["pfx_dir"] + "/missing.pfx", pki["password"]),
                  (pki["pfx_garbage"], pki["password"])):
     try:
