@@ -16,6 +16,8 @@ The loops:
     record_decode     500,000 record decodes (quote, depth stock, odd lot, futures) with to_dict(raw=True)
     session_cycle     100 sessions created, used to sign, dropped
     failed_activation 1,000 failed activations (wrong password, missing file), half each
+    unwritable_log    20,000 signatures through the module functions while the log
+                      folder cannot be created (the log's lines stay in memory)
 """
 
 import argparse
@@ -81,6 +83,19 @@ def loop_module_sign(n, pki):
     return step
 
 
+def loop_unwritable_log(n, pki):
+    # A file named "logs" stands where the log folder goes: the log cannot
+    # reach a file and keeps its lines in memory, at DEBUG level (the module
+    # template) many per signature.
+    Path("logs").write_text("not a folder")
+    import orvane.TWCA.seal as seal
+    seal.init_seal(pki["pfx_user"], pki["password"])
+
+    def step(i):
+        seal.get_sign(TEXT)
+    return step
+
+
 def loop_record_decode(n, pki):
     sys.path.insert(0, str(ROOT / "fuzz"))
     from make_seeds import DEPTH_FOP, DEPTH_STK, QUOTE
@@ -125,7 +140,7 @@ def loop_failed_activation(n, pki):
 # The module each loop needs.
 NEEDS = {"session_sign": "orvane.TWCA.seal", "module_sign": "orvane.TWCA.seal",
          "record_decode": "orvane.backend.solace.depth", "session_cycle": "orvane.TWCA.seal",
-         "failed_activation": "orvane.TWCA.seal"}
+         "failed_activation": "orvane.TWCA.seal", "unwritable_log": "orvane.TWCA.seal"}
 
 LOOPS = {
     # name: (builder, iterations, warm-up iterations)
@@ -134,6 +149,7 @@ LOOPS = {
     "record_decode": (loop_record_decode, 500000, 50000),
     "session_cycle": (loop_session_cycle, 100, 20),
     "failed_activation": (loop_failed_activation, 1000, 100),
+    "unwritable_log": (loop_unwritable_log, 20000, 5000),
 }
 
 
@@ -185,7 +201,8 @@ def main():
             cwd = work / name
             cwd.mkdir()
             r = subprocess.run([sys.executable, __file__, "--child", name, "--scale", str(a.scale),
-                                "--pki", str(manifest)], cwd=str(cwd), capture_output=True, text=True)
+                                "--pki", str(manifest)], cwd=str(cwd), capture_output=True, text=True,
+                               errors="replace")
             lines = [ln for ln in r.stdout.splitlines() if ln.startswith("{")]
             if r.returncode != 0 or not lines:
                 failures += 1
