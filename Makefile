@@ -86,7 +86,7 @@ FUZZ_JOBS    ?= 1
 FUZZ_DEBS    := clang libclang-rt-14-dev
 
 %/.atheris-stamp: %/.stamp
-	$*/bin/python -m pip install -q atheris || echo "atheris did not install; the Python harnesses use the plain mutation loop"
+	$*/bin/python -m pip install -q --only-binary=:all: atheris || echo "no atheris wheel for this interpreter; the Python harnesses use the plain mutation loop"
 	touch $@
 
 fuzz: sanitize-build $(SAN_VENV)/.atheris-stamp

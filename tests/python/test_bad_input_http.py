@@ -135,7 +135,8 @@ def test_fetch_with_a_failing_session(product):
         contract.fetch_available_product(client_with(error=ConnectionError("down")), product)
 
 
-@pytest.mark.parametrize("product", [None, 1, b"S", "s", "", "SS", "S" * MIB])
+@pytest.mark.parametrize("product", [None, 1, b"S", "s", "", "SS", "S" * MIB],
+                         ids=["none", "int", "bytes", "lower", "empty", "double", "mib"])
 def test_fetch_with_unknown_product_types(product):
     assert contract.fetch_available_product(client_with({"success": "true"}), product) == {}
 

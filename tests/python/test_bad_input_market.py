@@ -65,7 +65,8 @@ def test_texts_no_code_page_holds(factory, msg, text):
 
 
 @pytest.mark.parametrize("date, time", [("2" * MIB, "09:00:00"), ("2026/12/08", "9" * MIB),
-                                        ("\ud800", "09:00:00"), ("2026/12/08", "\x00")])
+                                        ("\ud800", "09:00:00"), ("2026/12/08", "\x00")],
+                         ids=["long-date", "long-time", "surrogate", "zero"])
 def test_package_parser_rejects_oversized_and_broken_dates(monkeypatch, date, time):
     # The package's own datetime_parser, not the fixed one: its errors
     # propagate unchanged through every factory.

@@ -30,7 +30,10 @@ def module_facade(pki, workdir):  # noqa: F811
 
 # ---- texts to sign --------------------------------------------------------------
 
-@pytest.mark.parametrize("text", ["x" * MIB, "中" * (MIB // 2), "A" * (MIB - 1) + "\u00e9"])
+# Short ids: pytest puts the test id into the environment, which every
+# subprocess (openssl) inherits.
+@pytest.mark.parametrize("text", ["x" * MIB, "中" * (MIB // 2), "A" * (MIB - 1) + "\u00e9"],
+                         ids=["ascii", "chinese", "latin"])
 def test_one_mebibyte_texts_are_signed_whole(session, pki, tmp_path, text):  # noqa: F811
     signature = session.get_sign(text)
     assert cms_verify(signature, pki, tmp_path) == text.encode("utf8")
@@ -92,14 +95,15 @@ def test_garbage_and_unreadable_certificate_files(pki, workdir, which, through):
     assert properties_files(workdir) == []
 
 
-@pytest.mark.parametrize("path", ["", "/", "/nonexistent/dir/x.pfx", "x" * 5000, "a\nb.pfx"])
+@pytest.mark.parametrize("path", ["", "/", "/nonexistent/dir/x.pfx", "x" * 5000, "a\nb.pfx"],
+                         ids=["empty", "root", "missing", "long", "newline"])
 def test_odd_certificate_paths(pki, workdir, path):  # noqa: F811
     with pytest.raises((seal.SealError, OSError, ValueError)):
         seal.PyTWCASign(path, pki["password"], USER, IP)
     assert properties_files(workdir) == []
 
 
-@pytest.mark.parametrize("password", ["", "x" * MIB, "密碼", "\x00"])
+@pytest.mark.parametrize("password", ["", "x" * MIB, "密碼", "\x00"], ids=["empty", "mib", "chinese", "zero"])
 def test_odd_passwords(pki, workdir, password):  # noqa: F811
     with pytest.raises(seal.SealError):
         seal.PyTWCASign(pki["pfx_user"], password, USER, IP)
