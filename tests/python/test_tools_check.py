@@ -220,3 +220,43 @@ def test_encryption_of_files_that_are_not_pkcs12(tmp_path, pki):
     assert _inspect.encryption(tmp_path / "missing.pfx") is None
     info = _inspect.encryption(Path(pki["pfx_legacy"]))
     assert info["legacy"] is True and info["mac"] == "SHA1" and info["mac_iterations"] >= 1
+
+
+@pytest.fixture(scope="module")
+def signed(pki):
+    """A base64 SignedData with embedded content made by a real peer."""
+    import base64
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.serialization import pkcs7
+    cert = x509.load_pem_x509_certificate(Path(pki["user_pem"]).read_bytes())
+    key = serialization.load_pem_private_key(Path(pki["user_key_pem"]).read_bytes(), None)
+    der = (pkcs7.PKCS7SignatureBuilder().set_data(b"probe\0text").add_signer(cert, key, hashes.SHA256())
+           .sign(serialization.Encoding.DER, [pkcs7.PKCS7Options.Binary]))
+
+    def der_of(name):
+        pem = x509.load_pem_x509_certificate(Path(pki[name]).read_bytes())
+        return pem.public_bytes(serialization.Encoding.DER)
+    return base64.b64encode(der), der, der_of
+
+
+def test_verify_accepts_only_the_signers_certificate_and_content(signed):
+    import base64
+    from orvane.TWCA import _inspect
+    b64, der, der_of = signed
+    assert _inspect.verify(b64, der_of("user_pem"), b"probe\0text") is None
+    # Another certificate, even one of the same key's issuer, did not sign it.
+    assert _inspect.verify(b64, der_of("root_pem"), b"probe\0text")
+    # The same key under another certificate (other serial) is not the signer either.
+    assert _inspect.verify(b64, der_of("user_expired_pem"), b"probe\0text")
+    assert _inspect.verify(b64, der_of("user_pem"), b"probe text") == \
+        "the signed content differs from the probe text"
+    tampered = bytearray(der)
+    tampered[len(tampered) - 20] ^= 0x01          # inside the signature value
+    assert _inspect.verify(base64.b64encode(bytes(tampered)), der_of("user_pem"), b"probe\0text")
+    assert _inspect.verify(b"!!not base64!!", der_of("user_pem"), b"x") in (
+        "the signature is not base64", "the signature is not DER PKCS#7")
+    assert _inspect.verify(base64.b64encode(b"\x30\x03\x02\x01\x01"), der_of("user_pem"), b"x") == \
+        "the signature is not DER PKCS#7"
+    with pytest.raises(ValueError, match="not a DER certificate"):
+        _inspect.verify(b64, b"\x30\x00", b"x")

@@ -8,6 +8,9 @@
 //   encryption(path) -> dict | None
 //       how the file is protected (no password needed); None when the file is
 //       not DER PKCS#12.
+//   verify(signature, certificate, content) -> str | None
+//       the probe's verification on its own: None when the base64 signature
+//       was made with the DER certificate's key over `content`, else why not.
 //
 // Paths are str (file-system encoded); password and probe are bytes without
 // NUL. The password is never stored, logged or put into a message.
@@ -21,6 +24,7 @@
 
 #include "pfx_check.h"
 #include "pfx_encryption.h"
+#include "engine/cSsl.h"
 
 namespace {
 
@@ -148,6 +152,39 @@ PyObject* encryption(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     }
 }
 
+PyObject* verify(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static orvane::Params P("verify", {"signature", "certificate", "content"}, 3);
+    PyObject* argv[3];
+    if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+    try {
+        const char* signature = nullptr;
+        if (!bytesArgument(argv[0], "verify", "signature", true, &signature)) return nullptr;
+        char* der = nullptr;
+        Py_ssize_t derLen = 0;
+        char* content = nullptr;
+        Py_ssize_t contentLen = 0;
+        if (PyBytes_AsStringAndSize(argv[1], &der, &derLen) < 0 ||
+            PyBytes_AsStringAndSize(argv[2], &content, &contentLen) < 0)
+            return nullptr;
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(der);
+        X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(derLen)));
+        ERR_clear_error();
+        if (!cert) {
+            PyErr_SetString(PyExc_ValueError, "verify() argument 'certificate' is not a DER certificate");
+            return nullptr;
+        }
+        std::string error;
+        if (verifyProbe(signature, cert.get(), std::string(content, static_cast<size_t>(contentLen)), error))
+            Py_RETURN_NONE;
+        return text(error);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    } catch (...) {
+        PyErr_SetString(PyExc_RuntimeError, "verify() failed");
+        return nullptr;
+    }
+}
+
 PyMethodDef methods[] = {
     {"check", orvane::fast(check), METH_FASTCALL | METH_KEYWORDS,
      "check($module, /, properties_file, password, probe)\n--\n\n"
@@ -156,6 +193,10 @@ PyMethodDef methods[] = {
     {"encryption", orvane::fast(encryption), METH_FASTCALL | METH_KEYWORDS,
      "encryption($module, /, path)\n--\n\n"
      "How a PKCS#12 file is protected; None when it is not DER PKCS#12."},
+    {"verify", orvane::fast(verify), METH_FASTCALL | METH_KEYWORDS,
+     "verify($module, /, signature, certificate, content)\n--\n\n"
+     "Checks a base64 PKCS#7 signature with embedded content against the DER\n"
+     "certificate alone and the expected content: None, or why it fails."},
     {nullptr, nullptr, 0, nullptr},
 };
 
