@@ -57,8 +57,13 @@ public:
                 PyObject* key = PyTuple_GET_ITEM(kwnames, k);
                 Py_ssize_t slot = find(key, nargs + k);
                 if (slot < 0) {
-                    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                                 fname_, key);
+                    // CPython 3.8 passes non-str keys of **mapping through to
+                    // C functions; '%U' of one is a fatal error there.
+                    if (!PyUnicode_Check(key))
+                        PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", fname_);
+                    else
+                        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                                     fname_, key);
                     return false;
                 }
                 if (out[slot]) {
@@ -74,6 +79,28 @@ public:
                 if (!out[j]) return missing(out);
         }
         return true;
+    }
+
+    // The same for a (tuple, dict) call, as tp_new and tp_init receive it.
+    // The results borrow from `args` and `kwargs`.
+    bool parse_tuple(PyObject* args, PyObject* kwargs, PyObject** out) {
+        const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+        if (!kwargs || PyDict_GET_SIZE(kwargs) == 0)
+            return parse(&PyTuple_GET_ITEM(args, 0), nargs, nullptr, out);
+        const Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
+        std::vector<PyObject*> stack(static_cast<size_t>(nargs + nkw));
+        for (Py_ssize_t i = 0; i < nargs; ++i) stack[static_cast<size_t>(i)] = PyTuple_GET_ITEM(args, i);
+        Ref kwnames = Ref::steal(PyTuple_New(nkw));
+        if (!kwnames) return false;
+        Py_ssize_t pos = 0, k = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) {
+            Py_INCREF(key);
+            PyTuple_SET_ITEM(kwnames.get(), k, key);
+            stack[static_cast<size_t>(nargs + k)] = value;
+            ++k;
+        }
+        return parse(stack.data(), nargs, kwnames.get(), out);
     }
 
 private:

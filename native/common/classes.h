@@ -10,6 +10,11 @@
 //   Instance -> method descriptor (fast method calls; `self` is the instance)
 //   Class    -> class-method descriptor (`self` is the class the call went through)
 //   Static   -> staticmethod wrapping a builtin whose `self` is the module
+//   Function -> a builtin whose `self` is the module, wrapped in
+//               `instancemethod`, so it binds like a `def` in a class body:
+//               through an instance it gets the instance as first argument,
+//               through the class it is the plain function (so the first
+//               parameter can be passed by keyword, e.g. Meta.f(cls=C)).
 // Each function is METH_FASTCALL | METH_KEYWORDS and parses with orvane::Params.
 #pragma once
 
@@ -20,7 +25,7 @@
 
 namespace orvane {
 
-enum class Kind { Instance, Class, Static };
+enum class Kind { Instance, Class, Static, Function };
 
 struct Method {
     PyMethodDef def;  // must live as long as the class (give it static storage)
@@ -48,6 +53,13 @@ inline PyObject* make_descriptor(PyObject* cls, PyObject* module, PyMethodDef* d
         Ref fn = Ref::steal(PyCFunction_NewEx(def, module, modname.get()));
         if (!fn) return nullptr;
         return PyStaticMethod_New(fn.get());
+    }
+    case Kind::Function: {
+        Ref modname = Ref::steal(PyObject_GetAttrString(module, "__name__"));
+        if (!modname) return nullptr;
+        Ref fn = Ref::steal(PyCFunction_NewEx(def, module, modname.get()));
+        if (!fn) return nullptr;
+        return PyInstanceMethod_New(fn.get());
     }
     }
     return nullptr;

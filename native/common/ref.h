@@ -9,6 +9,9 @@
 #include <Python.h>
 
 #include <new>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
 #include <utility>
 
 // Module entry points. CPython 3.8's PyMODINIT_FUNC carries no visibility
@@ -112,10 +115,20 @@ inline PyObject* call_method(PyObject* obj, PyObject* name, PyObject* const* arg
 
 // Runs `body` (returning PyObject* or int) and turns a C++ exception into a
 // Python one: std::bad_alloc becomes MemoryError, anything else SystemError.
+//
+// Not noexcept, and the forced unwind is let through: when a daemon thread
+// takes the interpreter lock back after finalisation has begun, CPython (up
+// to 3.13) ends it with pthread_exit, which unwinds the thread's stack with
+// abi::__forced_unwind. Swallowing that aborts the process ("FATAL:
+// exception not rethrown").
 template <class R, class F>
-R guarded(R on_error, F&& body) noexcept {
+R guarded(R on_error, F&& body) {
     try {
         return body();
+#if defined(__GLIBCXX__)
+    } catch (abi::__forced_unwind&) {
+        throw;
+#endif
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& e) {
@@ -127,7 +140,7 @@ R guarded(R on_error, F&& body) noexcept {
 }
 
 template <class F>
-PyObject* guarded(F&& body) noexcept {
+PyObject* guarded(F&& body) {
     return guarded<PyObject*>(nullptr, std::forward<F>(body));
 }
 

@@ -1,10 +1,12 @@
 """Service client: one `requests.Session` and the URIs of the service."""
 
+from typing import Optional
+
 import requests
 
 
 class ServiceClient:
-    def __init__(self, base_url: str = "http://127.0.0.1:8080", session: "requests.Session" = None) -> None:
+    def __init__(self, base_url: str = "http://127.0.0.1:8080", session: Optional[requests.Session] = None) -> None:
         self.base_url = base_url.rstrip("/")
         self.session = session if session is not None else requests.Session()
         b = self.base_url

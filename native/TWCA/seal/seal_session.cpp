@@ -1,0 +1,579 @@
+// PyTWCASign: a signing session with its own facade, an optional store of
+// signatures made in advance by a background thread, and the methods that
+// reach one another through attribute lookup on the object (so a subclass
+// that overrides one changes the others).
+#include "seal_session.h"
+
+#include <openssl/crypto.h>
+
+#include <climits>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "common/args.h"
+#include "common/classes.h"
+#include "engine/cCodePage.h"
+#include "seal_errors.h"
+#include "seal_files.h"
+#include "seal_props.h"
+#include "seal_signer.h"
+#include "seal_state.h"
+#include "seal_text.h"
+
+namespace seal {
+namespace {
+
+using orvane::Ref;
+
+struct Session {
+    PyObject_HEAD
+    SealSigner* twca;                   // owned; deleted with the object
+    char enced_pfx_passwd[kProtectedCapacity + 1];  // protected password; the last byte stays 0
+    PyObject* ip;
+    PyObject* encoding;
+    PyObject* person_id;
+    int person_id_len;
+    PyObject* id_ip;
+    PyObject* error_code_dict;
+    PyObject* sign_store;
+    int store;
+    PyObject* store_threads;
+};
+
+Session* as_session(PyObject* self) { return reinterpret_cast<Session*>(self); }
+
+// obj.name(*args)
+PyObject* call(PyObject* obj, PyObject* name) { return orvane::call_method(obj, name, nullptr, 0); }
+PyObject* call(PyObject* obj, PyObject* name, PyObject* arg) {
+    return orvane::call_method(obj, name, &arg, 1);
+}
+
+void set_field(PyObject*& field, PyObject* value) {
+    PyObject* old = field;
+    Py_INCREF(value);
+    field = value;
+    Py_XDECREF(old);
+}
+
+bool str_or_none(PyObject* value, const char* what) {
+    if (value == Py_None || PyUnicode_Check(value)) return true;
+    PyErr_Format(PyExc_TypeError, "%s must be str or None, not %.200s", what, Py_TYPE(value)->tp_name);
+    return false;
+}
+
+// ---- construction -----------------------------------------------------------
+
+// The `store` argument as a 32-bit count: OverflowError outside the int range,
+// ValueError when negative.
+bool store_count(PyObject* value, int& out) {
+    out = 0;
+    if (!value) return true;
+    Ref index = Ref::steal(PyNumber_Index(value));
+    if (!index) return false;
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (v == -1 && PyErr_Occurred()) return false;
+    if (overflow || v < INT_MIN || v > INT_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
+        return false;
+    }
+    if (v < 0) {
+        PyErr_Format(PyExc_ValueError, "store must be 0 or a positive count of signatures, not %lld", v);
+        return false;
+    }
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, PyObject* person_id,
+               PyObject* ip, int store) {
+    PyObject* me = reinterpret_cast<PyObject*>(self);
+    try {
+        self->twca = new SealSigner();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return false;
+    }
+    Ref path_cls = global(g.n.Path);
+    if (!path_cls) return false;
+    Ref file = global(g.n.file);
+    if (!file) return false;
+    Ref module_path = Ref::steal(orvane::call1(path_cls.get(), file.get()));
+    if (!module_path) return false;
+    Ref folder = Ref::steal(PyObject_GetAttr(module_path.get(), g.n.parent));
+    if (!folder) return false;
+    Ref seal_path = Ref::steal(orvane::call1(path_cls.get(), seal_path_arg));
+    if (!seal_path) return false;
+
+    Ref reader = global(g.n.read_error_code_dict);
+    if (!reader) return false;
+    Ref table = Ref::steal(orvane::call1(reader.get(), folder.get()));
+    if (!table) return false;
+    if (table.get() != Py_None && !PyDict_Check(table.get())) {
+        PyErr_Format(PyExc_TypeError, "error table must be dict or None, not %.200s",
+                     Py_TYPE(table.get())->tp_name);
+        return false;
+    }
+    set_field(self->error_code_dict, table.get());
+
+    PyObject* activate_args[3] = {seal_path.get(), seal_passwd, folder.get()};
+    Ref activated = Ref::steal(orvane::call_method(me, g.n.activate, activate_args, 3));
+    if (!activated) return false;
+
+    if (!str_or_none(person_id, "person_id")) return false;
+    set_field(self->person_id, person_id);
+    const Py_ssize_t id_len = PyObject_Length(person_id);
+    if (id_len < 0) return false;
+    if (id_len > INT_MAX) {
+        PyErr_SetString(PyExc_OverflowError, "person_id is too long");
+        return false;
+    }
+    self->person_id_len = static_cast<int>(id_len);
+
+    if (!str_or_none(ip, "ip")) return false;
+    set_field(self->ip, ip);
+
+    Ref sys = global(g.n.sys);
+    if (!sys) return false;
+    Ref platform = Ref::steal(PyObject_GetAttr(sys.get(), g.n.platform));
+    if (!platform) return false;
+    const int windows = PyObject_RichCompareBool(platform.get(), g.n.win32, Py_EQ);
+    if (windows < 0) return false;
+    set_field(self->encoding, windows ? g.n.big5 : g.n.utf8);
+
+    Ref id_text = Ref::steal(format_str(person_id));
+    Ref ip_text = Ref::steal(format_str(ip));
+    if (!id_text || !ip_text) return false;
+    Ref id_ip = Ref::steal(PyUnicode_Concat(id_text.get(), ip_text.get()));
+    if (!id_ip) return false;
+    set_field(self->id_ip, id_ip.get());
+
+    self->store = store;
+    if (store != 0) {
+        Ref list = Ref::steal(PyList_New(0));
+        if (!list) return false;
+        set_field(self->sign_store, list.get());
+        Ref thread_cls = global(g.n.Thread);
+        if (!thread_cls) return false;
+        Ref target = Ref::steal(PyObject_GetAttr(me, g.n.background_gen_store_sign));
+        if (!target) return false;
+        PyObject* kwargs[2] = {target.get(), Py_True};
+        Ref thread = Ref::steal(orvane::vectorcall(thread_cls.get(), kwargs, 0, g.n.kw_thread));
+        if (!thread) return false;
+        Ref threads = Ref::steal(PyList_New(1));
+        if (!threads) return false;
+        Py_INCREF(thread.get());
+        PyList_SET_ITEM(threads.get(), 0, thread.get());
+        set_field(self->store_threads, threads.get());
+        Ref started = Ref::steal(call(thread.get(), g.n.start));
+        if (!started) return false;
+    }
+    return true;
+}
+
+PyObject* session_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return orvane::guarded([&]() -> PyObject* {
+        static orvane::Params P("PyTWCASign", {"seal_path", "seal_passwd", "person_id", "ip", "store"}, 4);
+        PyObject* argv[5];
+        if (!P.parse_tuple(args, kwargs, argv)) return nullptr;
+        int store = 0;
+        if (!store_count(argv[4], store)) return nullptr;
+        Ref obj = Ref::steal(type->tp_alloc(type, 0));
+        if (!obj) return nullptr;
+        Session* self = as_session(obj.get());
+        PyObject** fields[] = {&self->ip, &self->encoding, &self->person_id, &self->id_ip,
+                               &self->error_code_dict, &self->sign_store, &self->store_threads};
+        for (PyObject** f : fields) set_field(*f, Py_None);
+        if (!construct(self, argv[0], argv[1], argv[2], argv[3], store)) return nullptr;
+        return obj.release();
+    });
+}
+
+int session_traverse(PyObject* op, visitproc visit, void* arg) {
+    Session* self = as_session(op);
+    Py_VISIT(self->ip);
+    Py_VISIT(self->encoding);
+    Py_VISIT(self->person_id);
+    Py_VISIT(self->id_ip);
+    Py_VISIT(self->error_code_dict);
+    Py_VISIT(self->sign_store);
+    Py_VISIT(self->store_threads);
+    return 0;
+}
+
+int session_clear(PyObject* op) {
+    Session* self = as_session(op);
+    if (self->error_code_dict) set_field(self->error_code_dict, Py_None);
+    if (self->sign_store) set_field(self->sign_store, Py_None);
+    if (self->store_threads) set_field(self->store_threads, Py_None);
+    return 0;
+}
+
+void session_dealloc(PyObject* op) {
+    Session* self = as_session(op);
+    PyObject_GC_UnTrack(op);
+    Py_CLEAR(self->ip);
+    Py_CLEAR(self->encoding);
+    Py_CLEAR(self->person_id);
+    Py_CLEAR(self->id_ip);
+    Py_CLEAR(self->error_code_dict);
+    Py_CLEAR(self->sign_store);
+    Py_CLEAR(self->store_threads);
+    delete self->twca;
+    self->twca = nullptr;
+    OPENSSL_cleanse(self->enced_pfx_passwd, sizeof self->enced_pfx_passwd);
+    Py_TYPE(op)->tp_free(op);
+}
+
+// ---- methods -------------------------------------------------------------------
+
+PyObject* is_activate(PyObject* self, PyObject*) {
+    return PyBool_FromLong(as_session(self)->twca->initialised());
+}
+
+PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return orvane::guarded([&]() -> PyObject* {
+        static orvane::Params P("activate", {"seal_path", "seal_passwd", "folder_path"}, 3, 1);
+        PyObject* argv[3];
+        if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+        Session* self = as_session(me);
+
+        // "p7Sign.properties." + xxh32 of the object's identity: one name per
+        // object, the same at every activation.
+        Ref identity = Ref::steal(PyLong_FromVoidPtr(me));
+        if (!identity) return nullptr;
+        Ref identity_text = Ref::steal(PyObject_Str(identity.get()));
+        if (!identity_text) return nullptr;
+        // xxhash hashes bytes (its current releases refuse str): the digest of
+        // the decimal text's ASCII bytes.
+        Ref identity_bytes = Ref::steal(PyUnicode_AsASCIIString(identity_text.get()));
+        if (!identity_bytes) return nullptr;
+        Ref xxhash = global(g.n.xxhash);
+        if (!xxhash) return nullptr;
+        Ref digest = Ref::steal(call(xxhash.get(), g.n.xxh32_hexdigest, identity_bytes.get()));
+        if (!digest) return nullptr;
+        Ref digest_text = Ref::steal(format_str(digest.get()));
+        if (!digest_text) return nullptr;
+        Ref name = Ref::steal(PyUnicode_Concat(g.n.props_prefix, digest_text.get()));
+        if (!name) return nullptr;
+        Ref engine_name = Ref::steal(call(name.get(), g.n.encode, g.n.big5));
+        if (!engine_name) return nullptr;
+        const char* engine_file = PyBytes_AsString(engine_name.get());
+        if (!engine_file) return nullptr;
+
+        Ref tmpl = global(g.n.P7SIGN_PROPS);
+        if (!tmpl) return nullptr;
+        Ref text = Ref::steal(fill_template(tmpl.get(), argv[0], argv[2]));
+        if (!text) return nullptr;
+        Ref path_cls = global(g.n.Path);
+        if (!path_cls) return nullptr;
+        Ref props = Ref::steal(orvane::call1(path_cls.get(), name.get()));
+        if (!props) return nullptr;
+        Ref there = Ref::steal(call(props.get(), g.n.exists));
+        if (!there) return nullptr;
+        const int exists = PyObject_IsTrue(there.get());
+        if (exists < 0) return nullptr;
+        if (exists && !unlink_quietly(props.get())) return nullptr;
+
+        Ref content = Ref::steal(call(text.get(), g.n.encode, g.n.big5));
+        if (!content) return nullptr;
+        PropertiesFile file(props.get());
+        if (!file.write(content.get())) return nullptr;
+        Ref pwd = Ref::steal(call(argv[1], g.n.encode, g.n.big5));
+        if (!pwd) return nullptr;
+        const char* plain = PyBytes_AsString(pwd.get());
+        if (!plain) return nullptr;
+
+        int capacity = kProtectedCapacity;
+        int code = self->twca->makePasswd(self->enced_pfx_passwd, &capacity, engine_file, plain);
+        logDebugCode("MakeTWCASignPasswd() return ", code);
+        if (code != 0) {
+            if (!file.remove()) return nullptr;
+            Ref pycode = Ref::steal(PyLong_FromLong(code));
+            if (!pycode) return nullptr;
+            Ref r = Ref::steal(call(me, g.n.m_raise_error, pycode.get()));
+            if (!r) return nullptr;
+        }
+        code = self->twca->initial(engine_file, self->enced_pfx_passwd);
+        if (code != 0) {
+            if (!file.remove()) return nullptr;
+            Ref pycode = Ref::steal(PyLong_FromLong(code));
+            if (!pycode) return nullptr;
+            Ref r = Ref::steal(call(me, g.n.m_raise_error, pycode.get()));
+            if (!r) return nullptr;
+        }
+        if (!file.remove()) return nullptr;
+        return PyBool_FromLong(self->twca->initialised());
+    });
+}
+
+// The text encoded with the session's encoding; UTF-8 without a codec lookup.
+PyObject* encode_text(Session* self, PyObject* text) {
+    if (PyUnicode_Check(self->encoding) &&
+        PyUnicode_CompareWithASCIIString(self->encoding, "utf8") == 0) {
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+        if (!utf8) return nullptr;
+        return PyBytes_FromStringAndSize(utf8, size);
+    }
+    return call(text, g.n.encode, self->encoding);
+}
+
+PyObject* get_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return orvane::guarded([&]() -> PyObject* {
+        static orvane::Params P("get_sign", {"plaintext"}, 0, 1);
+        PyObject* argv[1];
+        if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+        Session* self = as_session(me);
+        Ref text = Ref::steal(format_str(argv[0] ? argv[0] : g.n.empty));
+        if (!text) return nullptr;
+        Ref data = Ref::steal(encode_text(self, text.get()));
+        if (!data) return nullptr;
+        if (!PyBytes_Check(data.get())) {
+            PyErr_Format(PyExc_TypeError, "encoding gave %.200s, not bytes", Py_TYPE(data.get())->tp_name);
+            return nullptr;
+        }
+        if (!reject_embedded_nul(data.get())) return nullptr;
+        std::string signature;
+        const int code = self->twca->sign(PyBytes_AS_STRING(data.get()), signature);
+        if (code == 0)
+            return PyBytes_FromStringAndSize(signature.data(), static_cast<Py_ssize_t>(signature.size()));
+        Ref pycode = Ref::steal(PyLong_FromLong(code));
+        if (!pycode) return nullptr;
+        Ref r = Ref::steal(call(me, g.n.m_raise_error, pycode.get()));
+        if (!r) return nullptr;
+        // raise_error was overridden by something that returns: no signature.
+        return PyBytes_FromStringAndSize(nullptr, 0);
+    });
+}
+
+PyObject* get_quote_sign(PyObject* me, PyObject* plain) {
+    return orvane::guarded([&]() -> PyObject* {
+        Ref text = Ref::steal(format_str(plain));
+        if (!text) return nullptr;
+        Ref signature = Ref::steal(call(me, g.n.m_get_sign, text.get()));
+        if (!signature) return nullptr;
+        return quote_signature(signature.get());
+    });
+}
+
+PyObject* gen_sign_text(PyObject* me, PyObject* plain_text) {
+    Session* self = as_session(me);
+    Ref time_mod = global(g.n.time);
+    if (!time_mod) return nullptr;
+    Ref now = Ref::steal(call(time_mod.get(), g.n.time));
+    if (!now) return nullptr;
+    Ref parts[3] = {Ref::steal(format_str(self->id_ip)), Ref::steal(format_str(plain_text)),
+                    Ref::steal(format_str(now.get()))};
+    if (!parts[0] || !parts[1] || !parts[2]) return nullptr;
+    Ref seq = Ref::steal(PyTuple_Pack(3, parts[0].get(), parts[1].get(), parts[2].get()));
+    if (!seq) return nullptr;
+    Ref text = Ref::steal(PyUnicode_Join(g.n.empty, seq.get()));
+    if (!text) return nullptr;
+    return call(me, g.n.m_get_quote_sign, text.get());
+}
+
+PyObject* gen_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return orvane::guarded([&]() -> PyObject* {
+        static orvane::Params P("gen_sign", {"plain_text"}, 0, 1);
+        PyObject* argv[1];
+        if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+        PyObject* plain = argv[0] ? argv[0] : g.n.empty;
+        if (!str_or_none(plain, "plain_text")) return nullptr;
+        return gen_sign_text(me, plain);
+    });
+}
+
+PyObject* sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return orvane::guarded([&]() -> PyObject* {
+        static orvane::Params P("sign", {"plain_text"}, 0, 1);
+        PyObject* argv[1];
+        if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+        PyObject* plain = argv[0] ? argv[0] : g.n.empty;
+        if (!str_or_none(plain, "plain_text")) return nullptr;
+        Session* self = as_session(me);
+        if (self->store != 0) {
+            // A ready signature when the store has one; an empty store signs
+            // on the caller's thread below.
+            PyObject* store = self->sign_store;
+            if (!PyList_CheckExact(store) || PyList_GET_SIZE(store) > 0) {
+                PyObject* ready = call(me, g.n.sign_speedup);
+                if (ready) return ready;
+                if (!PyErr_ExceptionMatches(PyExc_IndexError)) return nullptr;
+                PyErr_Clear();
+            }
+        }
+        PyObject* arg = plain;
+        return orvane::call_method(me, g.n.gen_sign, &arg, 1);
+    });
+}
+
+PyObject* gen_store_sign(PyObject* me, PyObject* count) {
+    return orvane::guarded([&]() -> PyObject* {
+        Ref index = Ref::steal(PyNumber_Index(count));
+        if (!index) return nullptr;
+        const Py_ssize_t n = PyLong_AsSsize_t(index.get());
+        if (n == -1 && PyErr_Occurred()) return nullptr;
+        // The batch is made first; nothing enters the store until it is whole.
+        Ref batch = Ref::steal(PyList_New(0));
+        if (!batch) return nullptr;
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            Ref one = Ref::steal(call(me, g.n.gen_sign));
+            if (!one || PyList_Append(batch.get(), one.get()) < 0) return nullptr;
+        }
+        PyObject* store = as_session(me)->sign_store;
+        if (PyList_CheckExact(store)) {
+            if (PyList_SetSlice(store, PY_SSIZE_T_MAX, PY_SSIZE_T_MAX, batch.get()) < 0) return nullptr;
+        } else {
+            Ref r = Ref::steal(call(store, g.n.extend, batch.get()));
+            if (!r) return nullptr;
+        }
+        Py_RETURN_NONE;
+    });
+}
+
+// Logs an exception of the store thread (the pending one, which is cleared)
+// as an ERROR line of the signing log.
+void log_store_failure() noexcept {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    Ref t = Ref::steal(type), v = Ref::steal(value), trace = Ref::steal(tb);
+    Ref described = Ref::steal(v ? PyObject_Repr(v.get()) : nullptr);
+    const char* utf8 = described ? PyUnicode_AsUTF8(described.get()) : nullptr;
+    PyErr_Clear();
+    // No Python code runs inside this handler (see background_gen_store_sign).
+    try {
+        std::string text;
+        if (!utf8 || !utf8ToBig5(utf8, text)) text = "?";
+        logError(BIG5_MSG("PyTWCASign::background_gen_store_sign() 背景產生簽章失敗"), text);
+    } catch (...) {
+        // Out of memory while describing the failure: the line is dropped.
+    }
+}
+
+// One round of the store thread: a batch when the store is below its target.
+// False with an exception set when that failed.
+bool store_round(PyObject* me, PyObject* batch) {
+    Session* self = as_session(me);
+    const Py_ssize_t held = PyObject_Length(self->sign_store);
+    if (held < 0) return false;
+    if (held >= self->store) return true;
+    Ref r = Ref::steal(call(me, g.n.gen_store_sign, batch));
+    return static_cast<bool>(r);
+}
+
+// The store thread's target: fills the store in batches of max(1, store // 10),
+// sleeping one second between rounds, while `store` is not 0. A failed round
+// is logged and the next round tries again; SystemExit, KeyboardInterrupt and
+// the like end the thread.
+//
+// At interpreter exit a daemon thread waking from time.sleep is ended by
+// unwinding its stack (pthread_exit) without the interpreter lock. So no C++
+// handler encloses the loop (nothing in it throws), and no owned Python
+// reference lives in this frame across the sleep: destructors would release
+// Python objects unlocked.
+PyObject* background_gen_store_sign(PyObject* me, PyObject*) {
+    Session* self = as_session(me);
+    const int batch_size = self->store / 10 > 1 ? self->store / 10 : 1;
+    PyObject* batch = PyLong_FromLong(batch_size);
+    if (!batch) return nullptr;
+    while (self->store != 0) {
+        if (!store_round(me, batch)) {
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) {
+                Py_DECREF(batch);
+                return nullptr;
+            }
+            log_store_failure();
+        }
+        // Borrowed on purpose (see above); the bound sleep keeps its module
+        // alive for the length of the call.
+        PyObject* time_mod = orvane::global(g.dict, g.n.time);
+        PyObject* slept = time_mod ? call(time_mod, g.n.sleep, g.n.one_second) : nullptr;
+        if (!slept) {
+            Py_DECREF(batch);
+            return nullptr;
+        }
+        Py_DECREF(slept);
+    }
+    Py_DECREF(batch);
+    Py_RETURN_NONE;
+}
+
+PyObject* sign_speedup(PyObject* me, PyObject*) {
+    PyObject* store = as_session(me)->sign_store;
+    if (PyList_CheckExact(store)) {
+        const Py_ssize_t n = PyList_GET_SIZE(store);
+        if (n == 0) {
+            PyErr_SetString(PyExc_IndexError, "pop from empty list");
+            return nullptr;
+        }
+        PyObject* newest = PyList_GET_ITEM(store, n - 1);
+        Py_INCREF(newest);
+        if (PyList_SetSlice(store, n - 1, n, nullptr) < 0) {
+            Py_DECREF(newest);
+            return nullptr;
+        }
+        return newest;
+    }
+    return call(store, g.n.pop);
+}
+
+PyObject* gen_seal(PyObject* me, PyObject* plain) {
+    return orvane::guarded([&]() -> PyObject* {
+        Session* self = as_session(me);
+        Ref quoted = Ref::steal(call(me, g.n.m_get_quote_sign, plain));
+        if (!quoted) return nullptr;
+        return payload(quoted.get(), self->person_id, self->person_id_len);
+    });
+}
+
+PyObject* raise_error_method(PyObject* me, PyObject* code) {
+    return orvane::guarded([&]() -> PyObject* { return raise_error(code, as_session(me)->error_code_dict); });
+}
+
+PyObject* refuse_pickling(PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError, "no default __reduce__ due to non-trivial __cinit__");
+    return nullptr;
+}
+
+PyMethodDef session_methods[] = {
+    {"is_activate", is_activate, METH_NOARGS, nullptr},
+    {"activate", orvane::fast(activate), orvane::kFastKw, nullptr},
+    {"get_sign", orvane::fast(get_sign), orvane::kFastKw, nullptr},
+    {"get_quote_sign", get_quote_sign, METH_O, nullptr},
+    {"sign", orvane::fast(sign), orvane::kFastKw, nullptr},
+    {"gen_sign", orvane::fast(gen_sign), orvane::kFastKw, nullptr},
+    {"gen_store_sign", gen_store_sign, METH_O, nullptr},
+    {"background_gen_store_sign", background_gen_store_sign, METH_NOARGS, nullptr},
+    {"sign_speedup", sign_speedup, METH_NOARGS, nullptr},
+    {"gen_seal", gen_seal, METH_O, nullptr},
+    {"raise_error", raise_error_method, METH_O, nullptr},
+    {"__reduce__", refuse_pickling, METH_NOARGS, nullptr},
+    {"__setstate__", refuse_pickling, METH_O, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyTypeObject session_type_object = [] {
+    PyTypeObject t = {PyVarObject_HEAD_INIT(nullptr, 0)};
+    t.tp_name = "orvane.TWCA.seal.PyTWCASign";
+    t.tp_basicsize = sizeof(Session);
+    t.tp_dealloc = session_dealloc;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
+    t.tp_traverse = session_traverse;
+    t.tp_clear = session_clear;
+    t.tp_methods = session_methods;
+    t.tp_new = session_new;
+    t.tp_free = PyObject_GC_Del;
+    return t;
+}();
+
+}  // namespace
+
+PyTypeObject* session_type() {
+    if (PyType_Ready(&session_type_object) < 0) return nullptr;
+    return &session_type_object;
+}
+
+}  // namespace seal

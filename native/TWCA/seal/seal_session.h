@@ -1,0 +1,11 @@
+// PyTWCASign: a signing session, one per certificate, person id and client IP.
+#pragma once
+
+#include "common/ref.h"
+
+namespace seal {
+
+// The type object, readied on first call (null with an exception on failure).
+PyTypeObject* session_type();
+
+}  // namespace seal

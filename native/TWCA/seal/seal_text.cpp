@@ -1,0 +1,132 @@
+#include "seal_text.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "seal_state.h"
+
+namespace seal {
+
+using orvane::Ref;
+
+PyObject* empty_text() { return g.n.empty; }
+
+namespace {
+
+// Bytes that urllib.parse.quote never escapes: letters, digits and "_.-~".
+struct SafeTable {
+    bool safe[256] = {};
+    SafeTable() {
+        for (int c = 'A'; c <= 'Z'; ++c) safe[c] = true;
+        for (int c = 'a'; c <= 'z'; ++c) safe[c] = true;
+        for (int c = '0'; c <= '9'; ++c) safe[c] = true;
+        for (const char* p = "_.-~"; *p; ++p) safe[static_cast<unsigned char>(*p)] = true;
+    }
+};
+const SafeTable kSafe;
+
+PyObject* quote_bytes(PyObject* data) {
+    const auto* in = reinterpret_cast<const unsigned char*>(PyBytes_AS_STRING(data));
+    const Py_ssize_t n = PyBytes_GET_SIZE(data);
+    Py_ssize_t escaped = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) escaped += !kSafe.safe[in[i]];
+    PyObject* out = PyUnicode_New(n + 2 * escaped, 127);
+    if (!out) return nullptr;
+    auto* o = static_cast<Py_UCS1*>(PyUnicode_DATA(out));
+    static const char hex[] = "0123456789ABCDEF";
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const unsigned char c = in[i];
+        if (kSafe.safe[c]) {
+            *o++ = c;
+        } else {
+            *o++ = '%';
+            *o++ = static_cast<Py_UCS1>(hex[c >> 4]);
+            *o++ = static_cast<Py_UCS1>(hex[c & 15]);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+PyObject* quote_signature(PyObject* signature) {
+    Ref quote = global(g.n.quote);
+    if (!quote) return nullptr;
+    if (quote.get() == g.urllib_quote && PyBytes_CheckExact(signature)) return quote_bytes(signature);
+    PyObject* args[2] = {signature, g.n.empty};
+    return orvane::vectorcall(quote.get(), args, 1, g.n.kw_safe);
+}
+
+PyObject* payload(PyObject* quoted, PyObject* user_id, Py_ssize_t id_len) {
+    const Py_ssize_t qlen = PyObject_Length(quoted);
+    if (qlen < 0) return nullptr;
+    if (id_len < 0) {
+        id_len = PyObject_Length(user_id);
+        if (id_len < 0) return nullptr;
+    }
+    char qdigits[32], iddigits[32];
+    std::snprintf(qdigits, sizeof qdigits, "0000%04zd", qlen);
+    std::snprintf(iddigits, sizeof iddigits, "0000%04zd", id_len);
+    Ref q = Ref::steal(format_str(quoted));
+    Ref id = Ref::steal(format_str(user_id));
+    Ref qprefix = Ref::steal(PyUnicode_FromString(qdigits));
+    Ref idprefix = Ref::steal(PyUnicode_FromString(iddigits));
+    if (!q || !id || !qprefix || !idprefix) return nullptr;
+    Ref seq = Ref::steal(PyTuple_Pack(5, qprefix.get(), q.get(), idprefix.get(), id.get(), id.get()));
+    if (!seq) return nullptr;
+    Ref text = Ref::steal(PyUnicode_Join(g.n.empty, seq.get()));
+    if (!text) return nullptr;
+    return PyUnicode_AsUTF8String(text.get());
+}
+
+PyObject* fill_template(PyObject* tmpl, PyObject* seal_path, PyObject* folder) {
+    Ref parent = Ref::steal(PyObject_GetAttr(seal_path, g.n.parent));
+    if (!parent) return nullptr;
+    Ref parent_text = Ref::steal(PyObject_Str(parent.get()));
+    if (!parent_text) return nullptr;
+    Ref name = Ref::steal(PyObject_GetAttr(seal_path, g.n.name));
+    if (!name) return nullptr;
+    PyObject* sub = g.n.P7B;
+    Ref p7b = Ref::steal(orvane::call_method(folder, g.n.joinpath, &sub, 1));
+    if (!p7b) return nullptr;
+    Ref p7b_text = Ref::steal(PyObject_Str(p7b.get()));
+    if (!p7b_text) return nullptr;
+    Ref kwargs = Ref::steal(PyDict_New());
+    if (!kwargs || PyDict_SetItem(kwargs.get(), g.n.seal_path_folder, parent_text.get()) < 0 ||
+        PyDict_SetItem(kwargs.get(), g.n.seal_name, name.get()) < 0 ||
+        PyDict_SetItem(kwargs.get(), g.n.p7b_path, p7b_text.get()) < 0)
+        return nullptr;
+    Ref fmt = Ref::steal(PyObject_GetAttr(tmpl, g.n.format));
+    if (!fmt) return nullptr;
+    Ref noargs = Ref::steal(PyTuple_New(0));
+    if (!noargs) return nullptr;
+    return PyObject_Call(fmt.get(), noargs.get(), kwargs.get());
+}
+
+bool unlink_quietly(PyObject* path) {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    Ref r = Ref::steal(orvane::call_method(path, g.n.unlink, nullptr, 0));
+    bool ok = true;
+    if (!r) {
+        if (PyErr_ExceptionMatches(PyExc_FileNotFoundError)) {
+            PyErr_Clear();
+        } else if (type) {
+            PyErr_Clear();  // the earlier exception is the one to report
+        } else {
+            ok = false;
+        }
+    }
+    if (type) PyErr_Restore(type, value, tb);
+    return ok;
+}
+
+bool reject_embedded_nul(PyObject* data) {
+    if (std::memchr(PyBytes_AS_STRING(data), 0, static_cast<size_t>(PyBytes_GET_SIZE(data)))) {
+        PyErr_SetString(PyExc_ValueError, "embedded null byte");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace seal
