@@ -260,3 +260,14 @@ def test_verify_accepts_only_the_signers_certificate_and_content(signed):
         "the signature is not DER PKCS#7"
     with pytest.raises(ValueError, match="not a DER certificate"):
         _inspect.verify(b64, b"\x30\x00", b"x")
+
+
+def test_the_check_configures_the_engine_as_a_session_does():
+    from orvane.TWCA import seal
+    from orvane.TWCA.__main__ import CHECK_PROPS
+
+    def entries(text):
+        pairs = (line.split(" = ", 1) for line in text.splitlines() if " = " in line)
+        return {k: v for k, v in pairs if k.startswith(("PKCS7.", "PFX.checkValid"))}
+    session = entries(seal.P7SIGN_PROPS)
+    assert session and entries(CHECK_PROPS.decode()) == session
