@@ -271,3 +271,15 @@ def test_the_check_configures_the_engine_as_a_session_does():
         return {k: v for k, v in pairs if k.startswith(("PKCS7.", "PFX.checkValid"))}
     session = entries(seal.P7SIGN_PROPS)
     assert session and entries(CHECK_PROPS.decode()) == session
+
+
+@pytest.mark.parametrize("folder", ["trailing blank ", "/".join(["x" * 200] * 3)])
+def test_a_path_the_engine_cannot_be_given_is_refused_plainly(tmp_path, pki, folder):
+    target = tmp_path / folder
+    target.mkdir(parents=True)
+    pfx = target / "user.pfx"
+    pfx.write_bytes(Path(pki["pfx_user"]).read_bytes())
+    run = check(tmp_path, pki, str(pfx))
+    assert run.status == 2
+    assert run.err_lines == ["orvane-seal: cannot check: the signing engine cannot be given this path "
+                             "(line breaks, blanks at either end, or too long): %s" % target]

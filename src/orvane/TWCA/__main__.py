@@ -71,6 +71,17 @@ CHECK_PROPS = (
 )
 
 
+# What a properties line can hold: values are trimmed of control characters
+# and blanks, and a line ends at a line break or after 511 bytes.
+PROPERTY_LINE_MAX = 511
+PROPERTY_TRIMMED = bytes(range(0x21)) + b"\x7f"
+
+
+def fits_properties(value, key=b"LOG.path"):
+    return (value == value.strip(PROPERTY_TRIMMED) and b"\n" not in value and b"\r" not in value
+            and len(key) + 3 + len(value) <= PROPERTY_LINE_MAX)
+
+
 class CheckFailed(Exception):
     """One line saying why the check failed, and the exit status."""
 
@@ -191,11 +202,17 @@ def check(args, out):
             log_folder = work / "logs"
         props = work / "check.properties"
         resolved = path.resolve()
-        props.write_bytes(CHECK_PROPS % {
+        values = {
             b"log": os.fsencode(str(log_folder)),
             b"folder": os.fsencode(str(resolved.parent)),
             b"name": os.fsencode(resolved.name),
-        })
+        }
+        for value in values.values():
+            if not fits_properties(value):
+                raise CheckFailed(EXIT_USAGE, "cannot check: the signing engine cannot be given this path "
+                                              "(line breaks, blanks at either end, or too long): %s"
+                                  % os.fsdecode(value))
+        props.write_bytes(CHECK_PROPS % values)
         result = _inspect.check(str(props), password, PROBE)
     finally:
         shutil.rmtree(str(work), ignore_errors=True)
