@@ -98,6 +98,9 @@ def run_one(name, cmd, corpus, seeds, artifacts, seconds, runs, env):
     found = [p for p in artifacts.iterdir()]
     failed = proc.returncode != 0 or bool(found)
     tail = "\n".join(out.splitlines()[-40:]) if failed else ""
+    skipped = [line for line in out.splitlines() if line.startswith("SKIPPED:")]
+    if skipped and not failed:
+        tail = "    " + skipped[0]
     return name, execs, elapsed, len(found) or (1 if failed else 0), tail
 
 
