@@ -6,6 +6,12 @@ input the code under test handled (a result or an ordinary exception) and
 raises `Finding` (or lets anything else escape) for a fault; the crash of the
 interpreter itself is what the sanitizers report.
 
+Under `make fuzz` the harnesses run on the AddressSanitizer build with GCC's
+sanitizer runtime preloaded; that runtime takes over the coverage callbacks,
+so there atheris mutates its corpus without coverage feedback (the inputs are
+structured by the harnesses themselves). In `make test` they run on the
+ordinary build, where the Python-level coverage guides them.
+
 Both drivers take libFuzzer's command line: corpus folders, -max_total_time,
 -runs, -artifact_prefix; the plain loop ignores the other options. Both print
 "stat::number_of_executed_units: N" at the end.
