@@ -9,8 +9,8 @@ class _TextEnum(str, Enum):
     def __str__(self) -> str:
         return self.value
 
-    def __format__(self, spec: str) -> str:
-        return format(self.value, spec)
+    def __format__(self, format_spec: str) -> str:
+        return format(self.value, format_spec)
 
 
 class QuoteType(_TextEnum):

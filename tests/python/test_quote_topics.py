@@ -62,11 +62,11 @@ def test_version0_tests_the_class_before_the_quote_type():
 
 def test_version0_writes_exchange_and_code_through_format():
     class Code:
-        def __format__(self, spec):
+        def __format__(self, format_spec):
             return "C0DE"
 
     class Market:
-        def __format__(self, spec):
+        def __format__(self, format_spec):
             return "MKT-X"
 
     assert contract2topic(Stock(Code(), Market()), Tick, False) == "MKT/*/MKT-X/C0DE"

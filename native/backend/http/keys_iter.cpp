@@ -103,7 +103,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {"orvane.backend.http.constant.genexpr", sizeof(KeysIter), 0,
+PyType_Spec type_spec = {"orvane.backend.http.constant.genexpr", sizeof(KeysIter), 0,
                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
 
 }  // namespace
@@ -115,7 +115,7 @@ bool init_keys_iter(PyObject*) {
         *slots_out[i] = PyUnicode_InternFromString(texts[i]);
         if (!*slots_out[i]) return false;
     }
-    keys_iter_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    keys_iter_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
     if (!keys_iter_type) return false;
     // Made only by keys(), never by calling the type.
     keys_iter_type->tp_new = nullptr;
