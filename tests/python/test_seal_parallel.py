@@ -289,3 +289,58 @@ def test_log_lines_and_dumps_stay_whole(pki, tmp_path):
             assert len(row.group(2)) // 3 == min(16, length - offset)
             i += 1
     assert signs == 4 * 40  # every signature of the four threads
+
+
+# A daemon thread sits inside the engine (its log line blocked on a named
+# pipe) when the main thread leaves: the interpreter must wait at exit until
+# the thread has left the engine, before the engine's state is released.
+STUCK_AT_EXIT = """
+    import os, threading, time, datetime, pathlib
+    import orvane.TWCA.seal as seal
+    seal.init_seal(pki["pfx_user"], pki["password"])
+    log = pathlib.Path("logs") / ("seal.log." + datetime.date.today().strftime("%Y%m%d"))
+    log.unlink()
+    os.mkfifo(log)
+    t = threading.Thread(target=seal.get_sign, args=("at exit",), daemon=True)
+    t.start()
+    wchan = "/proc/self/task/%d/wchan" % t.native_id
+    while not any(w in open(wchan).read() for w in ("fifo", "partner", "pipe")):
+        time.sleep(0.01)
+    print("leaving", flush=True)
+"""
+
+
+def test_exit_waits_for_a_thread_inside_the_engine(pki, tmp_path):
+    import json
+    import os
+    import subprocess
+    import sys
+    import textwrap
+    import time
+    from pathlib import Path
+    manifest = Path(pki["folder"]) / "manifest.json"
+    code = "import json, sys\npki = json.load(open(%r))\n" % str(manifest) + textwrap.dedent(STUCK_AT_EXIT)
+    child = subprocess.Popen([sys.executable, "-c", code], cwd=str(tmp_path), stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    try:
+        lines = [child.stdout.readline().strip() for _ in range(2)]
+        assert lines == ["Seal Initial Done.", "leaving"]
+        time.sleep(1.0)
+        assert child.poll() is None, "the interpreter exited with a thread inside the engine"
+        fifo = next((tmp_path / "logs").iterdir())
+        fd = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        received = b""
+        deadline = time.monotonic() + 30
+        while child.poll() is None and time.monotonic() < deadline:
+            try:
+                received += os.read(fd, 1 << 16)
+            except BlockingIOError:
+                time.sleep(0.001)
+        os.close(fd)
+        assert child.wait(5) == 0, child.stderr.read()
+        # The call the thread was in finished before the process went away.
+        assert b"end TWCASign::SignPkcs7Bin() = 0x00000000(0)" in received
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
