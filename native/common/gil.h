@@ -25,17 +25,16 @@ inline PyThreadState* release_interpreter() noexcept { return PyEval_SaveThread(
 }
 
 inline void reacquire_interpreter(PyThreadState* state) noexcept {
-#if defined(__GLIBCXX__)
     try {
         PyEval_RestoreThread(state);
-    } catch (abi::__forced_unwind&) {
-        // The interpreter is finalising and ends this thread: park it here.
-        // Leaving the handler without rethrowing would abort the process.
+    } catch (...) {
+        // Only the forced unwind of an interpreter that is finalising and
+        // ends this thread gets here (the call itself throws nothing): park
+        // the thread. Leaving the handler without rethrowing would abort the
+        // process. (Caught with "...": a forced unwind carries no C++ object
+        // for a typed handler to bind to.)
         park_thread_forever();
     }
-#else
-    PyEval_RestoreThread(state);
-#endif
 }
 
 }  // namespace orvane

@@ -336,6 +336,14 @@ def test_exit_waits_for_a_thread_inside_the_engine(pki, tmp_path):
                 received += os.read(fd, 1 << 16)
             except BlockingIOError:
                 time.sleep(0.001)
+        while True:  # what is still in the pipe
+            try:
+                chunk = os.read(fd, 1 << 16)
+            except BlockingIOError:
+                break
+            if not chunk:
+                break
+            received += chunk
         os.close(fd)
         assert child.wait(5) == 0, child.stderr.read()
         # The call the thread was in finished before the process went away.
