@@ -292,6 +292,7 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
         SecretText plain;
         if (!plain.assign(pwd.get())) return nullptr;
         const std::string file_name(engine_file);
+        SealSigner* signer = self->twca;
 
         // The engine works without the interpreter lock, on copies the
         // module owns; the protected password reaches the object afterwards.
@@ -299,7 +300,7 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
         std::memcpy(enced.data, self->enced_pfx_passwd, kProtectedCapacity);
         int code = run_unlocked([&] {
             int capacity = kProtectedCapacity;
-            const int made = self->twca->makePasswd(enced.data, &capacity, file_name.c_str(), plain.c_str());
+            const int made = signer->makePasswd(enced.data, &capacity, file_name.c_str(), plain.c_str());
             logDebugCode("MakeTWCASignPasswd() return ", made);
             return made;
         });
@@ -313,7 +314,7 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
             if (!r) return nullptr;
         }
         std::memcpy(enced.data, self->enced_pfx_passwd, kProtectedCapacity);
-        code = run_unlocked([&] { return self->twca->initial(file_name.c_str(), enced.data); });
+        code = run_unlocked([&] { return signer->initial(file_name.c_str(), enced.data); });
         if (code != 0) {
             if (!file.remove()) return nullptr;
             Ref pycode = Ref::steal(PyLong_FromLong(code));
