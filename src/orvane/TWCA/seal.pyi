@@ -5,18 +5,28 @@ import time as time
 from os import PathLike
 from pathlib import Path as Path
 from threading import Thread as Thread
-from typing import Any, Dict, NoReturn, Optional, Union
+from typing import Any, Dict, NoReturn, Optional, TypeVar, Union
 from urllib.parse import quote as quote
 
 import xxhash as xxhash
 
 _ErrorTable = Dict[int, Dict[str, str]]
+_T = TypeVar("_T")
+
+# PyTWCASign has its own instance layout, so no class can derive from it and
+# another such type (PEP 800). mypy releases that run on Python 3.8 know no
+# disjoint_base; they get a no-op stand-in.
+if sys.version_info >= (3, 9):
+    from typing_extensions import disjoint_base as _disjoint_base
+else:
+    def _disjoint_base(cls: _T) -> _T: ...
 
 P7SIGN_PROPS: str
 
 class SealError(Exception):
     """Seal Error"""
 
+@_disjoint_base
 class PyTWCASign:
     def __new__(
         cls,
