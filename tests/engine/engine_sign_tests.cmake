@@ -17,8 +17,10 @@ add_executable(engine_sign_tests
   test_chain.cpp
   test_twcasign.cpp
   test_sign_matrix.cpp
+  test_sign_threads.cpp
 )
-target_link_libraries(engine_sign_tests PRIVATE twca_engine GTest::gtest GTest::gtest_main)
+find_package(Threads REQUIRED)
+target_link_libraries(engine_sign_tests PRIVATE twca_engine GTest::gtest GTest::gtest_main Threads::Threads)
 target_include_directories(engine_sign_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(engine_sign_tests PRIVATE
   ENGINE_TEST_PYTHON="${Python3_EXECUTABLE}"

@@ -11,10 +11,12 @@
 #include "seal_errors.h"
 #include "seal_files.h"
 #include "seal_props.h"
+#include "seal_secret.h"
 #include "seal_session.h"
 #include "seal_signer.h"
 #include "seal_state.h"
 #include "seal_text.h"
+#include "seal_unlocked.h"
 
 namespace seal {
 
@@ -32,6 +34,9 @@ namespace {
 SealSigner* module_signer = nullptr;
 
 void destroy_module_signer() {
+    // Normally closed already by the interpreter's atexit callbacks; closing
+    // again only waits for threads still inside the engine.
+    EngineGate::instance().close();
     delete module_signer;
     module_signer = nullptr;
 }
@@ -169,12 +174,6 @@ bool wait_for_stale_properties(PyObject* props) {
     }
 }
 
-// Zeroes the protected password when the call ends, however it ends.
-struct SecretBuffer {
-    char data[kProtectedCapacity + 1] = {};
-    ~SecretBuffer() { OPENSSL_cleanse(data, sizeof data); }
-};
-
 // Calls `obj.name(arg)`.
 PyObject* call_method1(PyObject* obj, PyObject* name, PyObject* arg) {
     return orvane::call_method(obj, name, &arg, 1);
@@ -218,20 +217,30 @@ PyObject* init_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
         if (!file.write(content.get())) return nullptr;
         Ref pwd = Ref::steal(call_method1(argv[1], g.n.encode, g.n.utf8));
         if (!pwd) return nullptr;
-        const char* plain = PyBytes_AsString(pwd.get());
-        if (!plain) return nullptr;
+        SecretText plain;
+        if (!plain.assign(pwd.get())) return nullptr;
 
+        // The engine reads the properties and the credential, and derives
+        // the PKCS#12 keys, without the interpreter lock.
         SecretBuffer enced;
-        int capacity = kProtectedCapacity;
-        int code = module_signer->makePasswd(enced.data, &capacity, "p7Sign.properties", plain);
-        logDebugCode("MakeTWCASignPasswd() return ", code);
+        int code = run_unlocked([&] {
+            int capacity = kProtectedCapacity;
+            const int made = module_signer->makePasswd(enced.data, &capacity, "p7Sign.properties",
+                                                       plain.c_str());
+            logDebugCode("MakeTWCASignPasswd() return ", made);
+            return made;
+        });
+        plain.wipe();
         if (code != 0) {
             if (!file.remove()) return nullptr;
             Ref r = Ref::steal(call_module_raise_error(code, table.get()));
             if (!r) return nullptr;
         }
-        code = module_signer->initial("p7Sign.properties", enced.data);
-        logDebugCode("TWCASignInitial() return ", code);
+        code = run_unlocked([&] {
+            const int done = module_signer->initial("p7Sign.properties", enced.data);
+            logDebugCode("TWCASignInitial() return ", done);
+            return done;
+        });
         if (code != 0) {
             if (!file.remove()) return nullptr;
             Ref r = Ref::steal(call_module_raise_error(code, table.get()));
@@ -259,9 +268,13 @@ PyObject* module_sign(PyObject* text) {
     Ref data = Ref::steal(PyUnicode_AsEncodedString(text, "big5", "strict"));
     if (!data) return nullptr;
     if (!reject_embedded_nul(data.get())) return nullptr;
+    const std::string bytes(PyBytes_AS_STRING(data.get()), static_cast<size_t>(PyBytes_GET_SIZE(data.get())));
     std::string signature;
-    const int code = module_signer->sign(PyBytes_AS_STRING(data.get()), signature);
-    logDebugCode("SignPkcs7() return ", code);
+    const int code = run_unlocked([&] {
+        const int signed_code = module_signer->sign(bytes.c_str(), signature);
+        logDebugCode("SignPkcs7() return ", signed_code);
+        return signed_code;
+    });
     if (code == 0) {
         return PyBytes_FromStringAndSize(signature.data(), static_cast<Py_ssize_t>(signature.size()));
     }
@@ -360,6 +373,7 @@ bool init_module(PyObject* module) {
             return false;
         }
     }
+    if (!register_gate_closing()) return false;
 
     PyTypeObject* type = session_type();
     if (!type) return false;

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -17,9 +18,11 @@
 #include "seal_errors.h"
 #include "seal_files.h"
 #include "seal_props.h"
+#include "seal_secret.h"
 #include "seal_signer.h"
 #include "seal_state.h"
 #include "seal_text.h"
+#include "seal_unlocked.h"
 
 namespace seal {
 namespace {
@@ -264,6 +267,10 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
 
         Ref tmpl = global(g.n.P7SIGN_PROPS);
         if (!tmpl) return nullptr;
+        // One activation of this object at a time: they share the file name.
+        // (Recursive: Python code called from here may activate again.)
+        lock_unlocked(self->twca->activation());
+        std::lock_guard<std::recursive_mutex> activating(self->twca->activation(), std::adopt_lock);
         Ref text = Ref::steal(fill_template(tmpl.get(), argv[0], argv[2]));
         if (!text) return nullptr;
         Ref path_cls = global(g.n.Path);
@@ -282,12 +289,23 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
         if (!file.write(content.get())) return nullptr;
         Ref pwd = Ref::steal(call(argv[1], g.n.encode, g.n.big5));
         if (!pwd) return nullptr;
-        const char* plain = PyBytes_AsString(pwd.get());
-        if (!plain) return nullptr;
+        SecretText plain;
+        if (!plain.assign(pwd.get())) return nullptr;
+        const std::string file_name(engine_file);
+        SealSigner* signer = self->twca;
 
-        int capacity = kProtectedCapacity;
-        int code = self->twca->makePasswd(self->enced_pfx_passwd, &capacity, engine_file, plain);
-        logDebugCode("MakeTWCASignPasswd() return ", code);
+        // The engine works without the interpreter lock, on copies the
+        // module owns; the protected password reaches the object afterwards.
+        SecretBuffer enced;
+        std::memcpy(enced.data, self->enced_pfx_passwd, kProtectedCapacity);
+        int code = run_unlocked([&] {
+            int capacity = kProtectedCapacity;
+            const int made = signer->makePasswd(enced.data, &capacity, file_name.c_str(), plain.c_str());
+            logDebugCode("MakeTWCASignPasswd() return ", made);
+            return made;
+        });
+        plain.wipe();
+        std::memcpy(self->enced_pfx_passwd, enced.data, kProtectedCapacity);
         if (code != 0) {
             if (!file.remove()) return nullptr;
             Ref pycode = Ref::steal(PyLong_FromLong(code));
@@ -295,7 +313,8 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
             Ref r = Ref::steal(call(me, g.n.m_raise_error, pycode.get()));
             if (!r) return nullptr;
         }
-        code = self->twca->initial(engine_file, self->enced_pfx_passwd);
+        std::memcpy(enced.data, self->enced_pfx_passwd, kProtectedCapacity);
+        code = run_unlocked([&] { return signer->initial(file_name.c_str(), enced.data); });
         if (code != 0) {
             if (!file.remove()) return nullptr;
             Ref pycode = Ref::steal(PyLong_FromLong(code));
@@ -335,8 +354,10 @@ PyObject* get_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
             return nullptr;
         }
         if (!reject_embedded_nul(data.get())) return nullptr;
+        const std::string bytes(PyBytes_AS_STRING(data.get()), static_cast<size_t>(PyBytes_GET_SIZE(data.get())));
+        SealSigner* signer = self->twca;
         std::string signature;
-        const int code = self->twca->sign(PyBytes_AS_STRING(data.get()), signature);
+        const int code = run_unlocked([&] { return signer->sign(bytes.c_str(), signature); });
         if (code == 0)
             return PyBytes_FromStringAndSize(signature.data(), static_cast<Py_ssize_t>(signature.size()));
         Ref pycode = Ref::steal(PyLong_FromLong(code));

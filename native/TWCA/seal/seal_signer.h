@@ -1,10 +1,8 @@
 // SealSigner: one signing facade (TWCASign) as the Python layer drives it.
 //
-// Each call locks the facade for its whole duration, and a signature is
-// copied out of the facade into memory the caller owns before the lock is
-// released. Today every call runs under the interpreter lock, so the mutex is
-// never contended; it is what lets the interpreter lock be released around
-// the engine work without two threads meeting inside one facade.
+// The facade locks itself for each operation and hands a signature out under
+// the same lock that produced it, so these calls may run without the
+// interpreter lock (see seal_unlocked.h) from any number of threads.
 #pragma once
 
 #include <mutex>
@@ -25,11 +23,15 @@ public:
     // Signs the zero-terminated text with the code page "BIG5"; on success the
     // base64 signature is copied into `signature`.
     int sign(const char* text, std::string& signature);
-    bool initialised();
+    bool initialised() const { return twca_.isInitialised(); }
+
+    // Serialises the activations of one session: each writes, hands to the
+    // engine and removes the same properties file.
+    std::recursive_mutex& activation() { return activation_; }
 
 private:
-    std::mutex lock_;
     TWCASign twca_;
+    std::recursive_mutex activation_;
 };
 
 // DEBUG line "<msg> = 0x%08X(%d)" through the signing log, when DEBUG lines

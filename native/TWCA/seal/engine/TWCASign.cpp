@@ -72,6 +72,7 @@ TWCASign::~TWCASign() = default;
 // ---- MakeTWCASignPasswd ------------------------------------------------------------
 
 int TWCASign::MakeTWCASignPasswd(char* out, int* outLen, const char* propertyFile, const char* plainPfxPasswd) {
+    std::lock_guard<std::mutex> hold(operation);
     try {
         return finish(makePassword(out, outLen, propertyFile, plainPfxPasswd));
     } catch (...) {
@@ -137,6 +138,7 @@ int TWCASign::makePassword(char* out, int* outLen, const char* propertyFile, con
 
 int TWCASign::TWCASignInitial(const char* propertyFile, const char* encedPfxPasswd) {
     cLog& log = cLog::instance();
+    std::lock_guard<std::mutex> hold(operation);
     try {
         lastError = initialise(propertyFile, encedPfxPasswd);
     } catch (...) {
@@ -250,6 +252,18 @@ int TWCASign::initialise(const char* propertyFile, const char* encedPfxPasswd) {
 // ---- SignPkcs7 ------------------------------------------------------------------------
 
 int TWCASign::SignPkcs7(const char* plain, const char* encoding) {
+    std::lock_guard<std::mutex> hold(operation);
+    return signPkcs7Locked(plain, encoding);
+}
+
+int TWCASign::SignPkcs7(const char* plain, const char* encoding, std::string& signatureOut) {
+    std::lock_guard<std::mutex> hold(operation);
+    signatureOut.clear();
+    const int code = signPkcs7Locked(plain, encoding);
+    return copySignature(code, signatureOut);
+}
+
+int TWCASign::signPkcs7Locked(const char* plain, const char* encoding) {
     try {
         return finish(signText(plain, encoding));
     } catch (...) {
@@ -307,12 +321,24 @@ int TWCASign::signText(const char* plain, const char* encoding) {
         if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("無法支援的編碼格式, encoding"), encoding);
         return TWCA_ERR_ENCODING;
     }
-    return SignPkcs7Bin(converted.getData(), converted.getLength());
+    return signPkcs7BinLocked(converted.getData(), converted.getLength());
 }
 
 // ---- SignPkcs7Bin ---------------------------------------------------------------------
 
 int TWCASign::SignPkcs7Bin(const unsigned char* data, int datalen) {
+    std::lock_guard<std::mutex> hold(operation);
+    return signPkcs7BinLocked(data, datalen);
+}
+
+int TWCASign::SignPkcs7Bin(const unsigned char* data, int datalen, std::string& signatureOut) {
+    std::lock_guard<std::mutex> hold(operation);
+    signatureOut.clear();
+    const int code = signPkcs7BinLocked(data, datalen);
+    return copySignature(code, signatureOut);
+}
+
+int TWCASign::signPkcs7BinLocked(const unsigned char* data, int datalen) {
     cLog& log = cLog::instance();
     try {
         lastError = signBytes(data, datalen);
@@ -323,6 +349,17 @@ int TWCASign::SignPkcs7Bin(const unsigned char* data, int datalen) {
     if (lastError != 0) signature.clear();
     if (log.isInfo()) log.writeInt(LOG_TAG_INFO, "end TWCASign::SignPkcs7Bin()", lastError);
     return lastError;
+}
+
+int TWCASign::copySignature(int code, std::string& signatureOut) {
+    if (code != 0) return code;
+    try {
+        signatureOut = signature;
+    } catch (...) {
+        logError("TWCASign::copySignature() exception");
+        return finish(TWCA_ERR_OPENSSL);
+    }
+    return code;
 }
 
 static void freeDer(unsigned char* p) { OPENSSL_free(p); }

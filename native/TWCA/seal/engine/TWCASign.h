@@ -8,11 +8,17 @@
 // then SignPkcs7 / SignPkcs7Bin any number of times, reading the signature
 // after each call that returned 0.
 //
-// A TWCASign is not thread-safe: one operation at a time per object.
+// Threads: each operation holds the facade's own lock for its whole length,
+// so one facade runs one operation at a time and several facades run in
+// parallel. A thread that needs the signature of its own call takes the
+// overloads that copy it out under the same lock (getSignature() reads the
+// member unlocked: only for a caller that is the facade's sole user).
 #ifndef ORVANE_ENGINE_TWCASIGN_H
 #define ORVANE_ENGINE_TWCASIGN_H
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <openssl/x509.h>
@@ -46,20 +52,29 @@ public:
     // Signs the zero-terminated BIG5 text `plain` after converting it to
     // `encoding` ("BIG5" or "UTF-16LE", any letter case).
     int SignPkcs7(const char* plain, const char* encoding);
+    // The same, and on success the signature is copied into `signatureOut`
+    // before the facade's lock is released (left empty on failure).
+    int SignPkcs7(const char* plain, const char* encoding, std::string& signatureOut);
 
     // Signs `datalen` bytes of `data`.
     int SignPkcs7Bin(const unsigned char* data, int datalen);
+    int SignPkcs7Bin(const unsigned char* data, int datalen, std::string& signatureOut);
 
     // Base64 text of the last signature, or nullptr when the last signing
-    // call failed or none was made. Valid until the next call on this object.
+    // call failed or none was made. Valid until the next call on this object;
+    // read without the lock.
     const char* getSignature() const { return signature.empty() ? nullptr : signature.c_str(); }
     int getSignatureLength() const { return static_cast<int>(signature.size()); }
-    bool isInitialised() const { return initialised; }
-    int getLastError() const { return lastError; }
+    // Read without waiting for an operation in progress.
+    bool isInitialised() const { return initialised.load(); }
+    int getLastError() const {
+        std::lock_guard<std::mutex> hold(operation);
+        return lastError;
+    }
 
     // State, in the order of the facade's data model. Empty strings stand for
-    // "no value".
-    bool initialised = false;
+    // "no value". Written only under `operation`.
+    std::atomic<bool> initialised{false};
     std::string digest;        // PKCS7.digest
     std::string signerFilter;  // PFX.signerFilter
     int addCert = 1;           // PKCS7.addCert
@@ -73,6 +88,13 @@ public:
     int lastError = 0;
 
 private:
+    // Held by every operation for its whole length.
+    mutable std::mutex operation;
+
+    int signPkcs7Locked(const char* plain, const char* encoding);
+    int signPkcs7BinLocked(const unsigned char* data, int datalen);
+    // On success copies `signature` into signatureOut (a failed copy is 5002).
+    int copySignature(int code, std::string& signatureOut);
     int makePassword(char* out, int* outLen, const char* propertyFile, const char* plainPfxPasswd);
     int initialise(const char* propertyFile, const char* encedPfxPasswd);
     int signText(const char* plain, const char* encoding);

@@ -1,6 +1,12 @@
 // cCertChainList: the process-wide store of certificate-authority chains,
 // keyed by the subject key identifier configured for each chain file. Loaded
 // by the first initialisation that finds it empty, then read only.
+//
+// Threads: loading and every lookup of `chains` hold one lock, so facades
+// initialising at the same time load the store once and a lookup never meets
+// a half-made map. A stored entry is never changed nor removed before the
+// store is destroyed at exit, so prepareCertChain walks an entry found under
+// the lock without holding it.
 #ifndef ORVANE_ENGINE_CCERTCHAINLIST_H
 #define ORVANE_ENGINE_CCERTCHAINLIST_H
 

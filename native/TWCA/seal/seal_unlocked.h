@@ -1,0 +1,76 @@
+// Engine work without the interpreter lock.
+//
+// Signing takes from a few hundred microseconds to milliseconds of CPU; while
+// it runs the interpreter lock is released, so other Python threads (the
+// market-data thread, other sessions) run meanwhile. The order is always:
+// release the interpreter lock, take the facade's lock (inside the engine
+// call), work, copy the result into memory the module owns, drop the facade's
+// lock, take the interpreter lock back. No engine lock is ever waited for
+// while the interpreter lock is held, and none is held while waiting for it.
+//
+// The engine gate counts the threads inside such a stretch. At interpreter
+// exit it is closed (an atexit callback, which runs before the interpreter
+// starts tearing down and long before the module facade, the chain store and
+// OpenSSL are released): closing waits for the threads inside to leave, and
+// from then on engine work runs with the interpreter lock held, so no thread
+// can still be inside the engine when its process-wide state goes away.
+#pragma once
+
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <utility>
+
+#include "common/gil.h"
+
+namespace seal {
+
+class EngineGate {
+public:
+    // The gate of the process; never destroyed.
+    static EngineGate& instance();
+
+    // True when the caller may release the interpreter lock for engine work
+    // (it must call leave() afterwards); false once the gate is closed.
+    bool enter() noexcept;
+    void leave() noexcept;
+    // Refuses further entries and waits until every thread inside has left.
+    void close() noexcept;
+
+private:
+    std::mutex lock_;
+    std::condition_variable left_;
+    int inside_ = 0;
+    bool closed_ = false;
+};
+
+// Registers the closing of the gate with Python's atexit; false with an
+// exception set when that fails.
+bool register_gate_closing();
+
+// Runs work() (which returns an int and touches nothing of Python) with the
+// interpreter lock released, or with it held once the gate is closed. An
+// exception thrown by work() is rethrown after the lock is taken back.
+template <class Work>
+int run_unlocked(Work&& work) {
+    EngineGate& gate = EngineGate::instance();
+    if (!gate.enter()) return work();
+    PyThreadState* state = orvane::release_interpreter();
+    int result = 0;
+    std::exception_ptr failure;
+    try {
+        result = work();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    gate.leave();
+    orvane::reacquire_interpreter(state);
+    if (failure) std::rethrow_exception(failure);
+    return result;
+}
+
+// Locks `m` for the caller without holding the interpreter lock while it
+// waits (the holder may need the interpreter lock to finish).
+void lock_unlocked(std::recursive_mutex& m);
+
+}  // namespace seal
