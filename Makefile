@@ -30,7 +30,7 @@ STUBTEST_MODULES = $(sort $(subst /,.,$(patsubst src/%.pyi,%,$(shell find src/or
 # On 3.8 pip finds mypy 1.14 at most; its known false reports are listed here.
 STUBTEST_ARGS := $(if $(filter 3.8,$(PYVER)),--allowlist tools/stubtest-py38.allowlist)
 
-.PHONY: all debs venv build test stubtest demo bench sanitize sanitize-build fuzz fuzz-smoke leakcheck clean
+.PHONY: all debs venv build test stubtest demo bench sanitize sanitize-build fuzz fuzz-smoke leakcheck tsan clean
 
 all: build
 
@@ -125,6 +125,14 @@ leakcheck: build
 	@sh tools/ensure-debs.sh $(LEAK_DEBS)
 	$(VPY) tests/leak/leakcheck.py
 	$(VPY) tests/leak/memcheck.py
+
+# The engine tests under ThreadSanitizer (engine only, its own build folder).
+tsan: venv
+	$(VENV)/bin/cmake -S . -B build/tsan -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV))/bin/ninja \
+	  -DORVANE_TSAN=ON -DORVANE_BUILD_TESTS=ON -DORVANE_PYTHON_MODULES=OFF \
+	  -DPython_EXECUTABLE=$(abspath $(VPY))
+	$(VENV)/bin/cmake --build build/tsan -j2
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 $(abspath $(VENV))/bin/ctest -j2 --output-on-failure
 
 clean:
 	rm -rf build
