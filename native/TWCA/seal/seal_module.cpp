@@ -8,6 +8,7 @@
 
 #include "common/args.h"
 #include "common/classes.h"
+#include "common/names.h"
 #include "seal_errors.h"
 #include "seal_files.h"
 #include "seal_props.h"
@@ -41,19 +42,11 @@ void destroy_module_signer() {
     module_signer = nullptr;
 }
 
-bool intern(PyObject*& slot, const char* text) {
-    slot = PyUnicode_InternFromString(text);
-    return slot != nullptr;
-}
-
 }  // namespace
 
 bool intern_names() {
     Names& n = g.n;
-    struct Entry {
-        PyObject** slot;
-        const char* text;
-    } entries[] = {
+    const orvane::Interned entries[] = {
         {&n.read_error_code_dict, "read_error_code_dict"},
         {&n.raise_error, "raise_error"},
         {&n.get_sign, "get_sign"},
@@ -110,9 +103,10 @@ bool intern_names() {
         {&n.props_file, "p7Sign.properties"},
         {&n.props_prefix, "p7Sign.properties."},
     };
-    for (Entry& e : entries)
-        if (!intern(*e.slot, e.text)) return false;
-    n.kw_safe = PyTuple_Pack(1, PyUnicode_InternFromString("safe"));
+    if (!orvane::intern_all(entries)) return false;
+    Ref safe = Ref::steal(PyUnicode_InternFromString("safe"));
+    if (!safe) return false;
+    n.kw_safe = PyTuple_Pack(1, safe.get());
     if (!n.kw_safe) return false;
     Ref target = Ref::steal(PyUnicode_InternFromString("target"));
     Ref daemon = Ref::steal(PyUnicode_InternFromString("daemon"));

@@ -7,6 +7,7 @@
 // service's message and the payload. The six classes differ only in their
 // parameters, their query call, their payload and their text form, which the
 // table `kRecords` describes; the methods are templates over that table.
+#include "common/names.h"
 #include "backend/http/account_docs.h"
 #include "backend/http/mapping.h"
 #include "backend/http/text.h"
@@ -75,11 +76,6 @@ struct Names {
 
 PyObject* module_dict;  // the module's namespace (a strong reference kept for the process)
 
-bool intern(PyObject*& slot, const char* text) {
-    slot = PyUnicode_InternFromString(text);
-    return slot != nullptr;
-}
-
 bool init_names() {
     Names& n = names;
     for (int r = 0; r < kNumRecords; ++r) {
@@ -89,11 +85,7 @@ bool init_names() {
         }
         if (!intern(n.query[r], kRecords[r].query)) return false;
     }
-    struct Item {
-        PyObject** slot;
-        const char* text;
-    };
-    const Item items[] = {
+    const Interned items[] = {
         {&n.status, "_status"},
         {&n.msg_attr, "_msg"},
         {&n.accountid, "_accountid"},
@@ -128,9 +120,7 @@ bool init_names() {
         {&n.unreal_sum, "unreal_sum"},
         {&n.unreal_details, "unreal_details"},
     };
-    for (const Item& it : items)
-        if (!intern(*it.slot, it.text)) return false;
-    return true;
+    return intern_all(items);
 }
 
 // `m.get(key, <new empty dict>)`

@@ -11,6 +11,7 @@
 // (classes.h Kind::Function), so MetaProps.__getitem__(cls=C, key="A") works
 // as it does for a Python method. keys() returns a lazy iterator that reads the
 // class namespace when iteration begins; see keys_iter.h.
+#include "common/names.h"
 #include "backend/http/keys_iter.h"
 #include "backend/http/mapping.h"
 #include "backend/http/text.h"
@@ -29,20 +30,13 @@ struct Names {
 
 bool init_names() {
     Names& n = names;
-    struct Item {
-        PyObject** slot;
-        const char* text;
-    };
-    const Item items[] = {
+    const orvane::Interned items[] = {
         {&n.dict_, "__dict__"}, {&n.name_, "__name__"},     {&n.underscore, "_"},
         {&n.dunder, "__"},      {&n.startswith, "startswith"}, {&n.items, "items"},
         {&n.empty, ""},         {&n.lparen, "("},           {&n.rparen, ")"},
         {&n.comma, ", "},
     };
-    for (const Item& it : items) {
-        *it.slot = PyUnicode_InternFromString(it.text);
-        if (!*it.slot) return false;
-    }
+    if (!orvane::intern_all(items)) return false;
     Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
     if (!builtins) return false;
     n.vars = PyObject_GetAttrString(builtins.get(), "vars");

@@ -6,6 +6,7 @@
 // `log` in the module's namespace at each call, so whatever is bound there at
 // that moment is what runs (the host package and its tests replace them). The
 // object found is held while it runs, as the code it runs may rebind the name.
+#include "common/names.h"
 #include "backend/http/contract_convert.h"
 #include "backend/http/mapping.h"
 #include "backend/http/text.h"
@@ -25,11 +26,7 @@ struct FetchNames {
 
 bool init_fetch_names() {
     FetchNames& f = fn_names;
-    struct Item {
-        PyObject** slot;
-        const char* text;
-    };
-    const Item items[] = {
+    const orvane::Interned items[] = {
         {&f.session, "session"},
         {&f.s_list_code_uri, "s_list_code_uri"},
         {&f.index_list_code_uri, "index_list_code_uri"},
@@ -56,10 +53,7 @@ bool init_fetch_names() {
         {&f.not_supported_head, "Product Type: "},
         {&f.not_supported_tail, " not supported."},
     };
-    for (const Item& it : items) {
-        *it.slot = PyUnicode_InternFromString(it.text);
-        if (!*it.slot) return false;
-    }
+    if (!orvane::intern_all(items)) return false;
     f.futopt_kwnames = Py_BuildValue("(sss)", "product_type", "detail", "client");
     f.json_kwnames = Py_BuildValue("(s)", "json");
     return f.futopt_kwnames && f.json_kwnames;

@@ -9,6 +9,7 @@
 // concatenation of format(entry[a]) and format(entry[b]), which is what
 // str.format produces, with the same errors for a missing key or an entry
 // that is not a mapping.
+#include "common/names.h"
 #include "backend/http/contract_convert.h"
 
 #include "backend/http/mapping.h"
@@ -457,11 +458,7 @@ bool make_templates() {
 
 bool init_names() {
     Names& n = names;
-    struct Item {
-        PyObject** slot;
-        const char* text;
-    };
-    const Item items[] = {
+    const orvane::Interned items[] = {
         {&n.key[kExchange], "exchange"},
         {&n.key[kCode], "code"},
         {&n.key[kName], "name"},
@@ -511,10 +508,7 @@ bool init_names() {
         {&n.json, "json"},
         {&n.post, "post"},
     };
-    for (const Item& it : items) {
-        *it.slot = PyUnicode_InternFromString(it.text);
-        if (!*it.slot) return false;
-    }
+    if (!orvane::intern_all(items)) return false;
     n.zero = PyLong_FromLong(0);
     if (!n.zero) return false;
     // The code table of the index list: first character of a code -> exchange.

@@ -10,6 +10,7 @@
 // keys are, and the objects are read from the module dict on every call.
 #pragma once
 
+#include "common/names.h"
 #include "common/classes.h"
 #include "common/ref.h"
 
@@ -36,10 +37,7 @@ struct Names {
     PyObject* text_0_0 = nullptr;        // "0.0"
 
     bool init() {
-        struct Item {
-            PyObject** slot;
-            const char* text;
-        } items[] = {
+        const orvane::Interned items[] = {
             {&Decimal, "Decimal"},       {&datetime_parser, "datetime_parser"},
             {&dt, "dt"},                 {&datetime, "datetime"},
             {&isoformat, "isoformat"},   {&slots, "__slots__"},
@@ -50,12 +48,7 @@ struct Names {
             {&empty, ""},                {&text_0_01, "0.01"},
             {&text_0_0, "0.0"},
         };
-        for (const Item& it : items) {
-            if (*it.slot) continue;
-            *it.slot = PyUnicode_InternFromString(it.text);  // kept for the process
-            if (!*it.slot) return false;
-        }
-        return true;
+        return orvane::intern_all(items);
     }
 };
 

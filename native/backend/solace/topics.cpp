@@ -3,6 +3,7 @@
 // each call, and every comparison is Python's `==` followed by a truth test,
 // so the host package's enumerations decide equality. Refusals raise the
 // built-in Exception with the texts below.
+#include "common/names.h"
 #include "backend/solace/topics.h"
 
 #include "backend/solace/module_state.h"
@@ -19,10 +20,7 @@ struct TopicNames {
     PyObject *code, *exchange, *v1contract2topic;
 
     bool init() {
-        struct Item {
-            PyObject** slot;
-            const char* text;
-        } items[] = {
+        const orvane::Interned items[] = {
             {&QuoteType, "QuoteType"}, {&QuoteVersion, "QuoteVersion"}, {&Exchange, "Exchange"},
             {&Future, "Future"},       {&Option, "Option"},             {&Stock, "Stock"},
             {&Index, "Index"},         {&Tick, "Tick"},                 {&Depth, "Depth"},
@@ -31,11 +29,7 @@ struct TopicNames {
             {&TAIFEX, "TAIFEX"},       {&code, "code"},                 {&exchange, "exchange"},
             {&v1contract2topic, "v1contract2topic"},
         };
-        for (const Item& it : items) {
-            *it.slot = PyUnicode_InternFromString(it.text);  // kept for the process
-            if (!*it.slot) return false;
-        }
-        return true;
+        return orvane::intern_all(items);
     }
 };
 

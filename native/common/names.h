@@ -1,0 +1,34 @@
+// Interned names kept for the life of the process.
+//
+// Each module interns the attribute names, keys and fixed texts it uses at
+// initialisation, so that lookups at call time compare by identity. The
+// strings are never released (a module is initialised once per process).
+#pragma once
+
+#include "common/ref.h"
+
+#include <cstddef>
+
+namespace orvane {
+
+struct Interned {
+    PyObject** slot;
+    const char* text;
+};
+
+// Interns `text` into `slot`. Returns false with an exception set.
+inline bool intern(PyObject*& slot, const char* text) {
+    slot = PyUnicode_InternFromString(text);
+    return slot != nullptr;
+}
+
+// Interns every text of the table into its slot; slots already filled are
+// left as they are. Returns false with an exception set.
+template <std::size_t N>
+inline bool intern_all(const Interned (&items)[N]) {
+    for (const Interned& it : items)
+        if (!*it.slot && !intern(*it.slot, it.text)) return false;
+    return true;
+}
+
+}  // namespace orvane
