@@ -119,9 +119,6 @@ bool intern_names() {
 
 orvane::Ref global(PyObject* name) { return Ref::borrow(orvane::global(g.dict, name)); }
 
-namespace {
-
-// Path(__file__).parent with the given Path class.
 PyObject* module_folder(PyObject* path_cls) {
     Ref file = global(g.n.file);
     if (!file) return nullptr;
@@ -129,6 +126,8 @@ PyObject* module_folder(PyObject* path_cls) {
     if (!p) return nullptr;
     return PyObject_GetAttr(p.get(), g.n.parent);
 }
+
+namespace {
 
 // `from pathlib import Path`, as init_seal does inside its body.
 PyObject* import_path_class() {

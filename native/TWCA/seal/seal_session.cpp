@@ -100,11 +100,7 @@ bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, Py
     }
     Ref path_cls = global(g.n.Path);
     if (!path_cls) return false;
-    Ref file = global(g.n.file);
-    if (!file) return false;
-    Ref module_path = Ref::steal(orvane::call1(path_cls.get(), file.get()));
-    if (!module_path) return false;
-    Ref folder = Ref::steal(PyObject_GetAttr(module_path.get(), g.n.parent));
+    Ref folder = Ref::steal(module_folder(path_cls.get()));
     if (!folder) return false;
     Ref seal_path = Ref::steal(orvane::call1(path_cls.get(), seal_path_arg));
     if (!seal_path) return false;

@@ -97,4 +97,8 @@ bool intern_names();
 // A strong reference: the Python code it is used to call may rebind the name.
 orvane::Ref global(PyObject* name);
 
+// Path(__file__).parent with the given Path class: the module's folder, where
+// "cError.h" and "P7B" lie. New reference, or null with an exception set.
+PyObject* module_folder(PyObject* path_cls);
+
 }  // namespace seal
