@@ -186,26 +186,26 @@ def test_usage_errors(tmp_path):
 
 # ---- the private engine module ------------------------------------------------
 
-def test_inspect_refuses_bad_arguments(tmp_path):
-    from orvane.TWCA import _inspect
+def test_certcheck_refuses_bad_arguments(tmp_path):
+    from orvane.TWCA import _certcheck
     props = tmp_path / "p.properties"
     with pytest.raises(TypeError, match="argument 'password' must be bytes"):
-        _inspect.check(str(props), "secret", b"probe")
+        _certcheck.check(str(props), "secret", b"probe")
     with pytest.raises(ValueError, match="must not contain NUL bytes") as e:
-        _inspect.check(str(props), b"sec\0ret", b"probe")
+        _certcheck.check(str(props), b"sec\0ret", b"probe")
     assert "sec" not in str(e.value).replace("second", "")
     with pytest.raises(ValueError, match="'probe' must not be empty"):
-        _inspect.check(str(props), b"secret", b"")
+        _certcheck.check(str(props), b"secret", b"")
     with pytest.raises(TypeError, match="missing 1 required positional argument: 'probe'"):
-        _inspect.check(str(props), b"secret")
+        _certcheck.check(str(props), b"secret")
     with pytest.raises(ValueError):
-        _inspect.encryption("a\0b")
+        _certcheck.encryption("a\0b")
 
 
-def test_inspect_without_a_properties_file(tmp_path):
+def test_certcheck_without_a_properties_file(tmp_path):
     # In a child: with no log folder the engine prints its lines at exit.
-    code = ("from orvane.TWCA import _inspect; import sys; "
-            "r = _inspect.check(sys.argv[1], b'secret', b'probe'); "
+    code = ("from orvane.TWCA import _certcheck; import sys; "
+            "r = _certcheck.check(sys.argv[1], b'secret', b'probe'); "
             "print('RESULT', r['protect'], r['load'], r['sign'], 'subject' in r)")
     run = run_cli(tmp_path, "-c", code, tmp_path / "none.properties", command=[sys.executable])
     assert run.status == 0, run.err
@@ -214,11 +214,11 @@ def test_inspect_without_a_properties_file(tmp_path):
 
 
 def test_encryption_of_files_that_are_not_pkcs12(tmp_path, pki):
-    from orvane.TWCA import _inspect
+    from orvane.TWCA import _certcheck
     for name in ("pfx_garbage", "pfx_empty", "pfx_truncated", "root_pem"):
-        assert _inspect.encryption(pki[name]) is None
-    assert _inspect.encryption(tmp_path / "missing.pfx") is None
-    info = _inspect.encryption(Path(pki["pfx_legacy"]))
+        assert _certcheck.encryption(pki[name]) is None
+    assert _certcheck.encryption(tmp_path / "missing.pfx") is None
+    info = _certcheck.encryption(Path(pki["pfx_legacy"]))
     assert info["legacy"] is True and info["mac"] == "SHA1" and info["mac_iterations"] >= 1
 
 
@@ -242,24 +242,24 @@ def signed(pki):
 
 def test_verify_accepts_only_the_signers_certificate_and_content(signed):
     import base64
-    from orvane.TWCA import _inspect
+    from orvane.TWCA import _certcheck
     b64, der, der_of = signed
-    assert _inspect.verify(b64, der_of("user_pem"), b"probe\0text") is None
+    assert _certcheck.verify(b64, der_of("user_pem"), b"probe\0text") is None
     # Another certificate, even one of the same key's issuer, did not sign it.
-    assert _inspect.verify(b64, der_of("root_pem"), b"probe\0text")
+    assert _certcheck.verify(b64, der_of("root_pem"), b"probe\0text")
     # The same key under another certificate (other serial) is not the signer either.
-    assert _inspect.verify(b64, der_of("user_expired_pem"), b"probe\0text")
-    assert _inspect.verify(b64, der_of("user_pem"), b"probe text") == \
+    assert _certcheck.verify(b64, der_of("user_expired_pem"), b"probe\0text")
+    assert _certcheck.verify(b64, der_of("user_pem"), b"probe text") == \
         "the signed content differs from the probe text"
     tampered = bytearray(der)
     tampered[len(tampered) - 20] ^= 0x01          # inside the signature value
-    assert _inspect.verify(base64.b64encode(bytes(tampered)), der_of("user_pem"), b"probe\0text")
-    assert _inspect.verify(b"!!not base64!!", der_of("user_pem"), b"x") in (
+    assert _certcheck.verify(base64.b64encode(bytes(tampered)), der_of("user_pem"), b"probe\0text")
+    assert _certcheck.verify(b"!!not base64!!", der_of("user_pem"), b"x") in (
         "the signature is not base64", "the signature is not DER PKCS#7")
-    assert _inspect.verify(base64.b64encode(b"\x30\x03\x02\x01\x01"), der_of("user_pem"), b"x") == \
+    assert _certcheck.verify(base64.b64encode(b"\x30\x03\x02\x01\x01"), der_of("user_pem"), b"x") == \
         "the signature is not DER PKCS#7"
     with pytest.raises(ValueError, match="not a DER certificate"):
-        _inspect.verify(b64, b"\x30\x00", b"x")
+        _certcheck.verify(b64, b"\x30\x00", b"x")
 
 
 def test_the_check_configures_the_engine_as_a_session_does():

@@ -175,7 +175,7 @@ def print_encryption(out, info):
 
 
 def check(args, out):
-    from orvane.TWCA import _inspect
+    from orvane.TWCA import _certcheck
 
     path = Path(args.path)
     print("file:            %s" % path, file=out)
@@ -183,7 +183,7 @@ def check(args, out):
         raise CheckFailed(EXIT_MISSING, "cannot check: file not found: %s" % path)
     if not path.is_file():
         raise CheckFailed(EXIT_NOT_PKCS12, "cannot check: not a PKCS#12 file (not a regular file): %s" % path)
-    info = _inspect.encryption(str(path))
+    info = _certcheck.encryption(str(path))
     print_encryption(out, info)
     if info is None:
         # Told apart without the password; the engine says the same (1102).
@@ -213,7 +213,7 @@ def check(args, out):
                                               "(line breaks, blanks at either end, or too long): %s"
                                   % os.fsdecode(value))
         props.write_bytes(CHECK_PROPS % values)
-        result = _inspect.check(str(props), password, PROBE)
+        result = _certcheck.check(str(props), password, PROBE)
     finally:
         shutil.rmtree(str(work), ignore_errors=True)
     report(result, path, out)

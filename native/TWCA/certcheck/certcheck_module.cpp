@@ -1,4 +1,4 @@
-// orvane.TWCA._inspect: the signing engine as the certificate check command
+// orvane.TWCA._certcheck: the signing engine as the certificate check command
 // needs it. Two functions:
 //
 //   check(properties_file, password, probe) -> dict
@@ -202,7 +202,7 @@ PyMethodDef methods[] = {
 
 PyModuleDef module = {
     PyModuleDef_HEAD_INIT,
-    "orvane.TWCA._inspect",
+    "orvane.TWCA._certcheck",
     "The signing engine as the certificate check command uses it (private).",
     -1,
     methods,
@@ -210,6 +210,6 @@ PyModuleDef module = {
 
 }  // namespace
 
-ORVANE_MODINIT PyInit__inspect(void) {
+ORVANE_MODINIT PyInit__certcheck(void) {
     return PyModule_Create(&module);
 }
