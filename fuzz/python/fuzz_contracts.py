@@ -15,71 +15,23 @@ from fuzz_driver import Finding, Skip, Values, decode_json, run
 sys.setrecursionlimit(10000)
 
 contract = None
+twin = None  # the pure-Python converters of bench/contracts_py.py
 SAMPLES = {}
 
 
 def check_available():
-    global contract
+    global contract, twin
     try:
         from orvane.backend.http import contract as c
     except ImportError as e:
         raise Skip("orvane.backend.http.contract not importable (%s)" % e)
     contract = c
-    sys.path.insert(0, __file__.rsplit("/", 2)[0])
+    fuzz_dir = __file__.rsplit("/", 2)[0]
+    sys.path.insert(0, fuzz_dir)
+    sys.path.insert(0, fuzz_dir.rsplit("/", 1)[0] + "/bench")
     from make_seeds import FUTURES, INDICES, OPTIONS, STOCKS
+    import contracts_py as twin
     SAMPLES.update(S=STOCKS, F=FUTURES, O=OPTIONS, I=INDICES)
-
-
-# ---- the twin ---------------------------------------------------------------------
-
-def twin_stock(contracts):
-    out = {}
-    for c in contracts:
-        d = {"symbol": "{exchange}{code}".format(**c), "security_type": "STK", "currency": "TWD",
-             "exchange": c["exchange"], "code": c["code"], "name": c["name"].strip(" "),
-             "category": c["industry"]}
-        out.setdefault(c["exchange"], []).append(d)
-    return out
-
-
-def twin_future(contracts):
-    out = {}
-    for product, entries in contracts.items():
-        for c in entries:
-            d = {"symbol": "{ename}{deliverymonth}".format(**c), "security_type": "FUT", "currency": "TWD",
-                 "exchange": "TAIFEX", "code": c["code"], "name": c["csname"], "category": c["category"],
-                 "delivery_month": c["deliverymonth"], "strike_price": 0, "option_right": "",
-                 "underlying_kind": c["prod_kind"], "underlying_code": c["ostock"], "unit": float(c["basic"]),
-                 "multiplier": 0}
-            out.setdefault(product, []).append(d)
-    return out
-
-
-def twin_option(contracts):
-    out = {}
-    for product, entries in contracts.items():
-        for c in entries:
-            if c.get("eprice", "").endswith(".0"):
-                strike = c["eprice"].rstrip("0").rstrip(".")
-            else:
-                strike = c["eprice"]
-            d = {"symbol": "{category}{deliverymonth}{poc}{eprice}".format(**dict(c, eprice=strike)),
-                 "security_type": "OPT", "currency": "TWD", "exchange": "TAIFEX", "code": c["code"],
-                 "name": c["csname"], "category": c["category"], "delivery_month": c["deliverymonth"],
-                 "strike_price": c["eprice"], "option_right": c["poc"], "underlying_kind": c["prod_kind"],
-                 "underlying_code": c["ostock"], "unit": float(c["basic"]), "multiplier": 0}
-            out.setdefault(product, []).append(d)
-    return out
-
-
-def twin_index(index_dict):
-    out = {"TSE": [], "OTC": []}
-    table = {"0": "TSE", "1": "OTC"}
-    for code, name in index_dict.items():
-        exchange = table.get(code[0], "")
-        out[exchange].append({"symbol": exchange + code, "security_type": "IND", "currency": "TWD",
-                              "exchange": exchange, "code": code, "name": name})
-    return out
 
 
 # ---- the target --------------------------------------------------------------------
@@ -139,12 +91,11 @@ def target(data):
         return
     kind = "SFOI"[data[0] % 4]
     arg = argument(kind, data)
-    fn, twin = {"S": (contract.stock_dict_convert, twin_stock),
-                "F": (contract.future_dict_convert, twin_future),
-                "O": (contract.option_dict_convert, twin_option),
-                "I": (contract.tw_index_dict_convert, twin_index)}[kind]
+    name = {"S": "stock_dict_convert", "F": "future_dict_convert", "O": "option_dict_convert",
+            "I": "tw_index_dict_convert"}[kind]
+    fn, reference = getattr(contract, name), getattr(twin, name)
     got = outcome(lambda: fn(copy.deepcopy(arg)))
-    want = outcome(lambda: twin(copy.deepcopy(arg)))
+    want = outcome(lambda: reference(copy.deepcopy(arg)))
     if got[0] != want[0] or (got[0] == "error" and got[1] is not want[1]):
         raise Finding("%s converter gave %r, twin %r, for %r" % (kind, got, want, arg))
     if got[0] == "ok" and repr(got[1]) != repr(want[1]):
