@@ -8,11 +8,20 @@
 //   f() takes 3 positional arguments but 4 were given
 //   f() got an unexpected keyword argument 'x'
 //   f() got multiple values for argument 'x'
+//   keywords must be strings
 //
 // Usage:
 //   static orvane::Params P("from_content", {"cls", "code", ...}, /*required*/36, /*bound*/1);
-//   PyObject* argv[36];
+//   orvane::Args<36> argv;
 //   if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+//
+// The parsed arguments are owned by `argv` (a strong reference each, released
+// when it goes out of scope). A caller's argument vector may borrow from
+// storage the caller can change while our code runs Python code: CPython 3.8
+// hands keyword values of `f(**d)` straight from `d`, and tp_new receives
+// the caller's own keyword dict (`**d`, `operator.methodcaller`,
+// `_thread.start_new_thread`), so a `__index__` or `__format__` of one argument
+// can clear that dict and free the others.
 //
 // `bound` names leading parameters that the caller never passes (self, cls):
 // they are left out of the parameter list but counted in the "takes N
@@ -23,12 +32,56 @@
 
 #include "common/ref.h"
 
+#include <cstddef>
 #include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace orvane {
+
+class Params;
+
+// The parsed arguments of one call: N slots, each a strong reference to the
+// argument given for that parameter (null for an optional one not given).
+// `argv[i]` reads slot i as a plain PyObject*, and `argv` converts to the
+// array, so code written for `PyObject* argv[N]` reads it unchanged. A slot
+// may be overwritten (a default put in place of a missing argument); the
+// caller keeps what it writes alive, and the references taken by parse() are
+// released when `argv` goes out of scope either way.
+template <size_t N>
+class Args {
+public:
+    Args() noexcept = default;
+    Args(const Args&) = delete;
+    Args& operator=(const Args&) = delete;
+    ~Args() {
+        for (size_t i = 0; i < owned_; ++i) Py_XDECREF(own_[i]);
+    }
+
+    // Any integer or enum index (a template, so that it is never ambiguous
+    // with the array conversion below).
+    template <class I>
+    PyObject*& operator[](I i) noexcept {
+        return slot_[static_cast<size_t>(i)];
+    }
+    operator PyObject**() noexcept { return slot_; }
+
+private:
+    friend class Params;
+    // Takes a reference to each of the first n slots.
+    void own(size_t n) noexcept {
+        for (size_t i = 0; i < n; ++i) {
+            own_[i] = slot_[i];
+            Py_XINCREF(own_[i]);
+        }
+        owned_ = n;
+    }
+
+    PyObject* slot_[N];
+    PyObject* own_[N];
+    size_t owned_ = 0;
+};
 
 class Params {
 public:
@@ -41,9 +94,62 @@ public:
     // The interned name of parameter i (valid after the first parse or intern()).
     PyObject* interned(Py_ssize_t i) { return intern() ? keys_[static_cast<size_t>(i)] : nullptr; }
 
-    // Fills out[0..size()) with borrowed references; optional parameters that
+    // Fills out[0..size()) with strong references; optional parameters that
     // were not given are left null. Returns false with an exception set.
-    bool parse(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+    template <size_t N>
+    bool parse(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Args<N>& out) {
+        if (!fits(N)) return false;
+        if (!bind(args, nargs, kwnames, out.slot_)) return false;
+        out.own(static_cast<size_t>(size()));
+        return true;
+    }
+
+    // For a parameter list that is empty: only checks that nothing was passed.
+    bool parse(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::nullptr_t) {
+        if (!fits(0)) return false;
+        return bind(args, nargs, kwnames, nullptr);
+    }
+
+    // The same for a (tuple, dict) call, as tp_new and tp_init receive it.
+    template <size_t N>
+    bool parse_tuple(PyObject* args, PyObject* kwargs, Args<N>& out) {
+        if (!fits(N)) return false;
+        const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+        if (!kwargs || PyDict_GET_SIZE(kwargs) == 0) {
+            if (!bind(&PyTuple_GET_ITEM(args, 0), nargs, nullptr, out.slot_)) return false;
+            out.own(static_cast<size_t>(size()));
+            return true;
+        }
+        // The values borrowed from `kwargs` are only looked at until own()
+        // has taken references to them; no Python code runs in between.
+        const Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
+        std::vector<PyObject*> stack(static_cast<size_t>(nargs + nkw));
+        for (Py_ssize_t i = 0; i < nargs; ++i) stack[static_cast<size_t>(i)] = PyTuple_GET_ITEM(args, i);
+        Ref kwnames = Ref::steal(PyTuple_New(nkw));
+        if (!kwnames) return false;
+        Py_ssize_t pos = 0, k = 0;
+        PyObject *key, *value;
+        while (k < nkw && PyDict_Next(kwargs, &pos, &key, &value)) {
+            Py_INCREF(key);
+            PyTuple_SET_ITEM(kwnames.get(), k, key);
+            stack[static_cast<size_t>(nargs + k)] = value;
+            ++k;
+        }
+        if (!bind(stack.data(), nargs, kwnames.get(), out.slot_)) return false;
+        out.own(static_cast<size_t>(size()));
+        return true;
+    }
+
+private:
+    bool fits(size_t capacity) const {
+        if (static_cast<size_t>(size()) <= capacity) return true;
+        PyErr_Format(PyExc_SystemError, "%s(): argument vector too small", fname_);
+        return false;
+    }
+
+    // Binds the arguments to out[0..size()) as borrowed references; no
+    // Python code runs here.
+    bool bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
         const Py_ssize_t n = size();
         nargs = PyVectorcall_NARGS(static_cast<size_t>(nargs));
         if (nargs > n) return too_many(nargs);
@@ -55,15 +161,17 @@ public:
             const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
             for (Py_ssize_t k = 0; k < nkw; ++k) {
                 PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+                // CPython 3.8 passes non-str keys of **mapping through to C
+                // functions; they get the interpreter's own error, and are
+                // never formatted as text.
+                if (!PyUnicode_Check(key)) {
+                    PyErr_SetString(PyExc_TypeError, "keywords must be strings");
+                    return false;
+                }
                 Py_ssize_t slot = find(key, nargs + k);
                 if (slot < 0) {
-                    // CPython 3.8 passes non-str keys of **mapping through to
-                    // C functions; '%U' of one is a fatal error there.
-                    if (!PyUnicode_Check(key))
-                        PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", fname_);
-                    else
-                        PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                                     fname_, key);
+                    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                                 fname_, key);
                     return false;
                 }
                 if (out[slot]) {
@@ -81,29 +189,6 @@ public:
         return true;
     }
 
-    // The same for a (tuple, dict) call, as tp_new and tp_init receive it.
-    // The results borrow from `args` and `kwargs`.
-    bool parse_tuple(PyObject* args, PyObject* kwargs, PyObject** out) {
-        const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-        if (!kwargs || PyDict_GET_SIZE(kwargs) == 0)
-            return parse(&PyTuple_GET_ITEM(args, 0), nargs, nullptr, out);
-        const Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
-        std::vector<PyObject*> stack(static_cast<size_t>(nargs + nkw));
-        for (Py_ssize_t i = 0; i < nargs; ++i) stack[static_cast<size_t>(i)] = PyTuple_GET_ITEM(args, i);
-        Ref kwnames = Ref::steal(PyTuple_New(nkw));
-        if (!kwnames) return false;
-        Py_ssize_t pos = 0, k = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) {
-            Py_INCREF(key);
-            PyTuple_SET_ITEM(kwnames.get(), k, key);
-            stack[static_cast<size_t>(nargs + k)] = value;
-            ++k;
-        }
-        return parse(stack.data(), nargs, kwnames.get(), out);
-    }
-
-private:
     bool intern() {
         if (!keys_.empty()) return true;
         std::vector<PyObject*> keys;

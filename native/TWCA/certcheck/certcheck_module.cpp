@@ -100,7 +100,7 @@ PyObject* checkResult(const PfxCheck& r) {
 
 PyObject* check(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static orvane::Params P("check", {"properties_file", "password", "probe"}, 3);
-    PyObject* argv[3];
+    orvane::Args<3> argv;
     if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
     try {
         Ref props = pathArgument(argv[0]);
@@ -123,7 +123,7 @@ PyObject* check(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
 
 PyObject* encryption(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static orvane::Params P("encryption", {"path"}, 1);
-    PyObject* argv[1];
+    orvane::Args<1> argv;
     if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
     try {
         Ref path = pathArgument(argv[0]);
@@ -154,7 +154,7 @@ PyObject* encryption(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
 
 PyObject* verify(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static orvane::Params P("verify", {"signature", "certificate", "content"}, 3);
-    PyObject* argv[3];
+    orvane::Args<3> argv;
     if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
     try {
         const char* signature = nullptr;

@@ -176,7 +176,7 @@ PyObject* init_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
                     PyObject* kwnames) {
     return orvane::guarded([&]() -> PyObject* {
         static orvane::Params P("init_seal", {"seal_path", "seal_pwd"}, 0);
-        PyObject* argv[2];
+        orvane::Args<2> argv;
         if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
         Ref default_path;
         if (!argv[0]) {
@@ -289,7 +289,7 @@ PyObject* get_sign(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
                    PyObject* kwnames) {
     return orvane::guarded([&]() -> PyObject* {
         static orvane::Params P("get_sign", {"plaintext"}, 0);
-        PyObject* argv[1];
+        orvane::Args<1> argv;
         if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
         Ref text = Ref::steal(format_str(argv[0] ? argv[0] : g.n.empty));
         if (!text) return nullptr;
@@ -313,7 +313,7 @@ PyObject* gen_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs
                    PyObject* kwnames) {
     return orvane::guarded([&]() -> PyObject* {
         static orvane::Params P("gen_seal", {"user_id", "plain"}, 2);
-        PyObject* argv[2];
+        orvane::Args<2> argv;
         if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
         Ref fn = global(g.n.get_quote_sign);
         if (!fn) return nullptr;
@@ -331,7 +331,7 @@ PyObject* raise_error_fn(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
                          PyObject* kwnames) {
     return orvane::guarded([&]() -> PyObject* {
         static orvane::Params P("raise_error", {"return_code", "error_code_dict"}, 2);
-        PyObject* argv[2];
+        orvane::Args<2> argv;
         if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
         return raise_error(argv[0], argv[1]);
     });

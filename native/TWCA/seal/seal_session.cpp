@@ -174,7 +174,7 @@ bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, Py
 PyObject* session_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return orvane::guarded([&]() -> PyObject* {
         static orvane::Params P("PyTWCASign", {"seal_path", "seal_passwd", "person_id", "ip", "store"}, 4);
-        PyObject* argv[5];
+        orvane::Args<5> argv;
         if (!P.parse_tuple(args, kwargs, argv)) return nullptr;
         int store = 0;
         if (!store_count(argv[4], store)) return nullptr;
@@ -234,7 +234,7 @@ PyObject* is_activate(PyObject* self, PyObject*) {
 PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return orvane::guarded([&]() -> PyObject* {
         static orvane::Params P("activate", {"seal_path", "seal_passwd", "folder_path"}, 3, 1);
-        PyObject* argv[3];
+        orvane::Args<3> argv;
         if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
         Session* self = as_session(me);
 
@@ -338,7 +338,7 @@ PyObject* encode_text(Session* self, PyObject* text) {
 PyObject* get_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return orvane::guarded([&]() -> PyObject* {
         static orvane::Params P("get_sign", {"plaintext"}, 0, 1);
-        PyObject* argv[1];
+        orvane::Args<1> argv;
         if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
         Session* self = as_session(me);
         Ref text = Ref::steal(format_str(argv[0] ? argv[0] : g.n.empty));
@@ -394,7 +394,7 @@ PyObject* gen_sign_text(PyObject* me, PyObject* plain_text) {
 PyObject* gen_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return orvane::guarded([&]() -> PyObject* {
         static orvane::Params P("gen_sign", {"plain_text"}, 0, 1);
-        PyObject* argv[1];
+        orvane::Args<1> argv;
         if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
         PyObject* plain = argv[0] ? argv[0] : g.n.empty;
         if (!str_or_none(plain, "plain_text")) return nullptr;
@@ -405,7 +405,7 @@ PyObject* gen_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
 PyObject* sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return orvane::guarded([&]() -> PyObject* {
         static orvane::Params P("sign", {"plain_text"}, 0, 1);
-        PyObject* argv[1];
+        orvane::Args<1> argv;
         if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
         PyObject* plain = argv[0] ? argv[0] : g.n.empty;
         if (!str_or_none(plain, "plain_text")) return nullptr;

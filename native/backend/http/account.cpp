@@ -156,13 +156,13 @@ PyObject* account_id_text(PyObject* self) {
     if (!mapping) return nullptr;
     Ref kw = Ref::steal(http::kwargs_of(mapping.get(), http::kFormatFn));
     if (!kw) return nullptr;
-    PyObject* broker = http::field(kw.get(), names.broker_id);
+    Ref broker = Ref::steal(http::field(kw.get(), names.broker_id));
     if (!broker) return nullptr;
-    Ref broker_text = Ref::steal(http::format_field(broker, names.empty));
+    Ref broker_text = Ref::steal(http::format_field(broker.get(), names.empty));
     if (!broker_text) return nullptr;
-    PyObject* acc = http::field(kw.get(), names.account_id);
+    Ref acc = Ref::steal(http::field(kw.get(), names.account_id));
     if (!acc) return nullptr;
-    Ref acc_text = Ref::steal(http::format_field(acc, names.empty));
+    Ref acc_text = Ref::steal(http::format_field(acc.get(), names.empty));
     if (!acc_text) return nullptr;
     return http::concat({broker_text.get(), acc_text.get()});
 }
@@ -282,7 +282,7 @@ template <int R>
 PyObject* record_init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         Record& rec = kRecords[R];
-        PyObject* a[8];
+        Args<8> a;
         if (!rec.params.parse(args, nargs, kwnames, a)) return nullptr;
         for (int idx : rec.store)
             if (PyObject_SetAttr(self, names.attrs[R][idx], a[idx]) < 0) return nullptr;
@@ -355,11 +355,17 @@ bool add_record(PyObject* module, int r) {
 PyObject* rm_dict_key(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         const Py_ssize_t nargs = PyVectorcall_NARGS(static_cast<size_t>(nargsf));
-        PyObject* d = nargs ? args[0] : nullptr;
+        // `d` is held: copying a mapping runs its keys() and __getitem__,
+        // which can free a keyword value borrowed from the caller's dict.
+        Ref d = Ref::borrow(nargs ? args[0] : nullptr);
         if (kwnames) {
             for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
                 PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-                if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, "d") != 0) {
+                if (!PyUnicode_Check(key)) {
+                    PyErr_SetString(PyExc_TypeError, "keywords must be strings");
+                    return nullptr;
+                }
+                if (PyUnicode_CompareWithASCIIString(key, "d") != 0) {
                     PyErr_Format(PyExc_TypeError, "rm_dict_key() got an unexpected keyword argument '%U'",
                                  key);
                     return nullptr;
@@ -368,14 +374,14 @@ PyObject* rm_dict_key(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
                     PyErr_SetString(PyExc_TypeError, "rm_dict_key() got multiple values for argument 'd'");
                     return nullptr;
                 }
-                d = args[nargs + k];
+                d = Ref::borrow(args[nargs + k]);
             }
         }
         if (!d) {
             PyErr_SetString(PyExc_TypeError, "rm_dict_key() missing 1 required positional argument: 'd'");
             return nullptr;
         }
-        Ref copy = Ref::steal(http::kwargs_copy(d, "dict()"));
+        Ref copy = Ref::steal(http::kwargs_copy(d.get(), "dict()"));
         if (!copy) return nullptr;
         for (Py_ssize_t i = 1; i < nargs; ++i)
             if (PyDict_DelItem(copy.get(), args[i]) < 0) return nullptr;

@@ -9,7 +9,7 @@
 //
 // MetaProps's methods are bound like functions written in the class body
 // (classes.h Kind::Function), so MetaProps.__getitem__(cls=C, key="A") works
-// as it does for a Python method. keys() returns a lazy iterator that reads the
+// as it does for a Python method. keys() returns a generator that reads the
 // class namespace when iteration begins; see keys_iter.h.
 #include "common/names.h"
 #include "backend/http/keys_iter.h"
@@ -59,8 +59,9 @@ Params constant_init_params("__init__", {"ops"}, 1, 1);
 
 PyObject* constant_init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        PyObject* ops;
-        if (!constant_init_params.parse(args, nargs, kwnames, &ops)) return nullptr;
+        Args<1> a;
+        if (!constant_init_params.parse(args, nargs, kwnames, a)) return nullptr;
+        PyObject* ops = a[0];
         const Names& n = names;
         Ref attrs = Ref::steal(call1(n.vars, ops));
         if (!attrs) return nullptr;
@@ -73,11 +74,14 @@ PyObject* constant_init(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                 return dunder || PyDict_SetItem(share.get(), k, v) == 0;
             }))
             return nullptr;
-        // `share` is private to this call, so walking it while attribute access
-        // runs Python code is safe; it keeps k and v alive.
+        // Attribute access runs Python code, which can reach `share` (the
+        // garbage collector lists it) and empty it: each key and value is held
+        // while its entry is worked on.
         Py_ssize_t pos = 0;
-        PyObject *k, *v;
-        while (PyDict_Next(share.get(), &pos, &k, &v)) {
+        PyObject *key, *value;
+        while (PyDict_Next(share.get(), &pos, &key, &value)) {
+            Ref kref = Ref::borrow(key), vref = Ref::borrow(value);
+            PyObject *k = kref.get(), *v = vref.get();
             Ref probe = Ref::steal(getattr_or_none(self, k));
             if (!probe) return nullptr;
             if (probe.get() == Py_None) continue;
@@ -110,8 +114,9 @@ Params repr_params("__repr__", {"cls"}, 1);
 
 PyObject* meta_repr(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        PyObject* cls;
-        if (!repr_params.parse(args, nargs, kwnames, &cls)) return nullptr;
+        Args<1> a;
+        if (!repr_params.parse(args, nargs, kwnames, a)) return nullptr;
+        PyObject* cls = a[0];
         const Names& n = names;
         Ref keys = Ref::steal(public_names(cls));
         if (!keys) return nullptr;
@@ -131,9 +136,9 @@ Params keys_params("keys", {"cls"}, 1);
 
 PyObject* meta_keys(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        PyObject* cls;
-        if (!keys_params.parse(args, nargs, kwnames, &cls)) return nullptr;
-        return new_keys_iter(cls);
+        Args<1> a;
+        if (!keys_params.parse(args, nargs, kwnames, a)) return nullptr;
+        return new_keys_iter(a[0]);
     });
 }
 
@@ -141,7 +146,7 @@ Params getitem_params("__getitem__", {"cls", "key"}, 2);
 
 PyObject* meta_getitem(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        PyObject* a[2];
+        Args<2> a;
         if (!getitem_params.parse(args, nargs, kwnames, a)) return nullptr;
         return PyObject_GetAttr(a[0], a[1]);
     });

@@ -98,7 +98,7 @@ Params futopt_params("_list_futopt_code", {"product_type", "detail", "client"}, 
 
 PyObject* list_futopt_code(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        PyObject* a[3];
+        Args<3> a;
         if (!futopt_params.parse(args, nargs, kwnames, a)) return nullptr;
         PyObject *product_type = a[0], *detail = a[1], *client = a[2];
         const int truth = PyObject_IsTrue(detail);
@@ -127,7 +127,7 @@ Params fetch_params("fetch_available_product", {"client", "product_type"}, 2);
 PyObject* fetch_available_product(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        PyObject* a[2];
+        Args<2> a;
         if (!fetch_params.parse(args, nargs, kwnames, a)) return nullptr;
         PyObject *client = a[0], *product_type = a[1];
         const FetchNames& f = fn_names;

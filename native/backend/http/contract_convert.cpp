@@ -187,9 +187,9 @@ PyObject* symbol_of(EntryReader& rd, PyObject* entry, const Key (&fields)[N]) {
     Ref parts[N];
     PyObject* raw[N];
     for (size_t i = 0; i < N; ++i) {
-        PyObject* f = http::field(kw.get(), rd.key(fields[i]));
+        Ref f = Ref::steal(http::field(kw.get(), rd.key(fields[i])));
         if (!f) return nullptr;
-        parts[i] = Ref::steal(http::format_field(f, names.empty));
+        parts[i] = Ref::steal(http::format_field(f.get(), names.empty));
         if (!parts[i]) return nullptr;
         raw[i] = parts[i].get();
     }
@@ -286,9 +286,9 @@ PyObject* option_symbol(EntryReader& rd, PyObject* entry) {
     const Key fields[] = {kCategory, kDeliverymonth, kPoc};
     Ref parts[4];
     for (int i = 0; i < 3; ++i) {
-        PyObject* f = http::field(kw.get(), rd.key(fields[i]));
+        Ref f = Ref::steal(http::field(kw.get(), rd.key(fields[i])));
         if (!f) return nullptr;
-        parts[i] = Ref::steal(http::format_field(f, names.empty));
+        parts[i] = Ref::steal(http::format_field(f.get(), names.empty));
         if (!parts[i]) return nullptr;
     }
     parts[3] = Ref::steal(http::format_field(strike.get(), names.empty));
@@ -529,9 +529,10 @@ PyObject* stock_dict_convert(PyObject*, PyObject* contracts) {
         const bool ok = http::for_each(contracts, [&](PyObject* entry) {
             Ref desc = Ref::steal(stock_desc(rd, entry));
             if (!desc) return false;
-            // The group key is the description's exchange, read from the entry.
-            PyObject* exchange = PyDict_GetItemWithError(desc.get(), names.exchange);
-            return exchange && append_grouped(result.get(), exchange, desc.get());
+            // The group key is the description's exchange, read from the entry;
+            // held, as finding its group may run its __hash__ and __eq__.
+            Ref exchange = Ref::borrow(PyDict_GetItemWithError(desc.get(), names.exchange));
+            return exchange && append_grouped(result.get(), exchange.get(), desc.get());
         });
         return ok ? result.release() : nullptr;
     });
@@ -573,9 +574,11 @@ PyObject* tw_index_dict_convert(PyObject*, PyObject* index_dict) {
                 if (PyErr_Occurred()) return false;
                 exchange = n.empty;
             }
-            // The result is private to this call: nothing else can change it,
-            // so the borrowed group stays valid while the description is made.
-            PyObject* group = PyDict_GetItemWithError(result.get(), exchange);
+            // The group is held while the description is made: formatting the
+            // code runs Python code, which can reach the result (the garbage
+            // collector lists it) and change it. The group found first is the
+            // one appended to, as `ret[exchange].append(...)` does.
+            Ref group = Ref::borrow(PyDict_GetItemWithError(result.get(), exchange));
             if (!group) {
                 if (!PyErr_Occurred()) http::set_key_error(exchange);
                 return false;
@@ -587,7 +590,7 @@ PyObject* tw_index_dict_convert(PyObject*, PyObject* index_dict) {
             PyObject* const kv[] = {n.symbol, symbol.get(), n.exchange, exchange,
                                     n.code,   code,         n.name,     name};
             Ref d = Ref::steal(from_template(n.index_template, kv));
-            return d && PyList_Append(group, d.get()) == 0;
+            return d && PyList_Append(group.get(), d.get()) == 0;
         });
         return ok ? result.release() : nullptr;
     });

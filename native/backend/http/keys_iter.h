@@ -1,13 +1,18 @@
-// The iterator MetaProps.keys() returns.
+// The generator MetaProps.keys() returns.
 //
-// It behaves as the generator expression
-//     (k for k in cls.__dict__ if not k.startswith("_"))
-// would if its namespace were read only when iteration begins: nothing is read
-// when keys() is called, the class namespace is fetched at the first next(),
-// and names added to the class in between are included. Written as a small
-// C++ iterator type rather than a real generator; like a generator it reports
-// __name__ "genexpr" and __qualname__ "MetaProps.keys.<locals>.genexpr", is
-// its own iterator, and stays exhausted once it has finished or raised.
+// It is a real generator, made by the function
+//
+//     def genexpr(cls):
+//         for k in cls.__dict__:
+//             if not k.startswith("_"):
+//                 yield k
+//
+// compiled once at module initialisation, so it has the whole generator
+// protocol (send, throw, close, gi_running, "generator already executing"
+// when re-entered) from the interpreter itself. Like a generator expression
+// whose iterable is read lazily, it reads the class namespace only when
+// iteration begins, so names added to the class in between are included. It
+// is named "genexpr" with the qualified name "MetaProps.keys.<locals>.genexpr".
 #pragma once
 
 #include "common/ref.h"
@@ -15,11 +20,11 @@
 namespace orvane {
 namespace constant {
 
-// Creates the iterator type and keeps it for the process. Call once at module
-// initialisation.
+// Makes the generator function and keeps it for the process. Call once at
+// module initialisation.
 bool init_keys_iter(PyObject* module);
 
-// A new iterator over the public names of `cls`.
+// A new generator over the public names of `cls`.
 PyObject* new_keys_iter(PyObject* cls);
 
 }  // namespace constant

@@ -51,11 +51,15 @@ inline PyObject* kwargs_copy(PyObject* m, const char* fn) {
 }
 
 // A named field of str.format looked up in a keyword dict: KeyError(name) when
-// absent. Borrowed reference.
+// absent. New reference (formatting the value runs Python code, which may
+// change the dict).
 inline PyObject* field(PyObject* kwargs, PyObject* name) {
     PyObject* v = PyDict_GetItemWithError(kwargs, name);
-    if (!v && !PyErr_Occurred()) set_key_error(name);
-    return v;
+    if (!v) {
+        if (!PyErr_Occurred()) set_key_error(name);
+        return nullptr;
+    }
+    return new_ref(v);
 }
 
 // `m[key]`: new reference.

@@ -48,7 +48,7 @@ struct StockArgs {
 PyObject* stock_record(PyObject* cls, const char* func, Params& p, const StockArgs& ix,
                        PyObject* intraday_odd, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) {
-    PyObject* a[11];
+    Args<11> a;
     if (!p.parse(args, nargs, kwnames, a)) return nullptr;
     if (!check_code_date_time(func, p, a)) return nullptr;
     Ref when = Ref::steal(parse_datetime(a[ix.date], a[ix.time]));
@@ -109,7 +109,7 @@ Params fop_params("from_content", {
 PyObject* fop_from_content(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        PyObject* a[kFopArgCount];
+        Args<kFopArgCount> a;
         if (!fop_params.parse(args, nargs, kwnames, a)) return nullptr;
         if (!check_code_date_time("from_content", fop_params, a)) return nullptr;
         for (FopArg i : {first_derived_bid_price, first_derived_ask_price, target_kind_price})

@@ -50,7 +50,7 @@ const Arg kTextArgs[] = {
 
 PyObject* from_content(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
-        PyObject* a[kArgCount];
+        Args<kArgCount> a;
         if (!from_content_params.parse(args, nargs, kwnames, a)) return nullptr;
         for (Arg i : kTextArgs)
             if (!str_or_none("from_content", from_content_params.name(i), a[i])) return nullptr;

@@ -179,7 +179,7 @@ template <RecordClass* R>
 PyObject* record_init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         constexpr Py_ssize_t kMax = 64;
-        PyObject* argv[kMax];
+        Args<kMax> argv;
         if (R->size() > kMax) {
             PyErr_SetString(PyExc_SystemError, "too many slots");
             return nullptr;
@@ -302,7 +302,7 @@ inline PyObject* transform_raw(PyObject* k, PyObject* v, RawNames& names) {
 inline PyObject* base_keys(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) {
     static Params P("keys", {}, 0, 1);
-    PyObject* none[1];
+    Args<1> none;
     if (!P.parse(args, nargs, kwnames, none)) return nullptr;
     return PyObject_GetAttr(self, state.names.slots);
 }
@@ -310,7 +310,7 @@ inline PyObject* base_keys(PyObject* self, PyObject* const* args, Py_ssize_t nar
 inline PyObject* base_getitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
     static Params P("__getitem__", {"key"}, 1, 1);
-    PyObject* a[1];
+    Args<1> a;
     if (!P.parse(args, nargs, kwnames, a)) return nullptr;
     return get_or_none(self, a[0]);
 }
@@ -318,7 +318,7 @@ inline PyObject* base_getitem(PyObject* self, PyObject* const* args, Py_ssize_t 
 inline PyObject* base_transform_raw(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                     PyObject* kwnames) {
     static Params P("_transform_raw", {"k", "v"}, 2);
-    PyObject* a[2];
+    Args<2> a;
     if (!P.parse(args, nargs, kwnames, a)) return nullptr;
     if (!str_or_none("_transform_raw", "k", a[0])) return nullptr;
     RawNames names;
@@ -329,7 +329,7 @@ inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t 
                               PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         static Params P("to_dict", {"raw"}, 0, 1);
-        PyObject* a[1];
+        Args<1> a;
         if (!P.parse(args, nargs, kwnames, a)) return nullptr;
         // dict(self): the names from self.keys(), each value from self[name].
         Ref keys = Ref::steal(call_method(self, state.names.keys, nullptr, 0));
@@ -387,7 +387,7 @@ inline PyObject* base_repr(PyObject* self, PyObject* const* args, Py_ssize_t nar
                            PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         static Params P("__repr__", {}, 0, 1);
-        PyObject* none[1];
+        Args<1> none;
         if (!P.parse(args, nargs, kwnames, none)) return nullptr;
         Ref slots = Ref::steal(PyObject_GetAttr(self, state.names.slots));
         if (!slots) return nullptr;

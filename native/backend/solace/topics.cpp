@@ -142,7 +142,7 @@ const char* const kArgs3[] = {"contract", "quote_type", "intraday_odd"};
 PyObject* v1contract2topic(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         static Params P("v1contract2topic", {kArgs3[0], kArgs3[1], kArgs3[2]}, 3);
-        PyObject* a[3];
+        Args<3> a;
         if (!P.parse(args, nargs, kwnames, a)) return nullptr;
         PyObject *contract = a[0], *quote_type = a[1], *intraday_odd = a[2];
         Ref symbol_code = Ref::steal(PyObject_GetAttr(contract, N.code));
@@ -203,7 +203,7 @@ PyObject* v1contract2topic(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 PyObject* v2contract2topic(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         static Params P("v2contract2topic", {kArgs3[0], kArgs3[1], kArgs3[2]}, 3);
-        PyObject* a[3];
+        Args<3> a;
         if (!P.parse(args, nargs, kwnames, a)) return nullptr;
         PyObject *contract = a[0], *quote_type = a[1];
         Ref symbol_code = Ref::steal(PyObject_GetAttr(contract, N.code));
@@ -235,7 +235,7 @@ PyObject* v2contract2topic(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
 PyObject* contract2topic(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         static Params P("contract2topic", {kArgs3[0], kArgs3[1], kArgs3[2], "version"}, 3);
-        PyObject* a[4];
+        Args<4> a;
         if (!P.parse(args, nargs, kwnames, a)) return nullptr;
         PyObject* version = a[3] ? a[3] : default_version;
         int r = equals(version, N.QuoteVersion, N.v0);
