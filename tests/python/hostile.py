@@ -109,3 +109,35 @@ def assert_survives(code, timeout=60, **kw):
     assert proc.returncode == 0, "child ended with %d\nstdout:\n%s\nstderr:\n%s" % (
         proc.returncode, proc.stdout[-3000:], proc.stderr[-3000:])
     return proc.stdout
+
+
+def child_value(setup, expr, **kw):
+    """Runs `setup` in a fresh interpreter, then evaluates `expr` there and
+    returns its value (a Python literal). A crash, a hang or an error fails
+    as in assert_survives; other output of the child is ignored."""
+    import ast
+    out = assert_survives("%s\nprint('child value: %%r' %% (%s,))" % (setup, expr), **kw)
+    lines = [line for line in out.splitlines() if line.startswith("child value: ")]
+    assert lines, out[-3000:]
+    return ast.literal_eval(lines[-1][len("child value: "):])
+
+
+def methodcaller_dict(call):
+    """The keyword dict that `call`, an operator.methodcaller, passes to the
+    callable it calls: a dict that a hostile argument can clear while the
+    callee runs (tp_new receives it as it is)."""
+    import gc
+    return next(d for d in gc.get_referents(call) if type(d) is dict)
+
+
+def partial_dropping(fn, *args):
+    """`functools.partial(fn, *args)` and an action that drops the partial's
+    stored arguments (its __setstate__, as unpickling uses) while a call of it
+    runs: CPython passes those arguments on without taking references."""
+    import functools
+    call = functools.partial(fn, *args)
+
+    def drop(*_args, **_kw):
+        call.__setstate__((fn, (), {}, None))
+        churn()
+    return call, drop
