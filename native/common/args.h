@@ -16,12 +16,12 @@
 //   if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
 //
 // The parsed arguments are owned by `argv` (a strong reference each, released
-// when it goes out of scope). A caller's argument vector may borrow from
-// storage the caller can change while our code runs Python code: CPython 3.8
-// hands keyword values of `f(**d)` straight from `d`, and tp_new receives
-// the caller's own keyword dict (`**d`, `operator.methodcaller`,
-// `_thread.start_new_thread`), so a `__index__` or `__format__` of one argument
-// can clear that dict and free the others.
+// when it goes out of scope). What a caller passes may be borrowed from
+// storage it can change while our code runs Python code: tp_new receives the
+// caller's own keyword dict (`f(**d)` on CPython 3.8, `operator.methodcaller`,
+// `_thread.start_new_thread`), and a functools.partial passes its stored
+// arguments without references (its __setstate__ replaces them), so a
+// `__index__` or `__format__` of one argument can free the others.
 //
 // `bound` names leading parameters that the caller never passes (self, cls):
 // they are left out of the parameter list but counted in the "takes N
