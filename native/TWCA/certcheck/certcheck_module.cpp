@@ -193,13 +193,15 @@ PyObject* verify(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
 PyObject* fits_property(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static orvane::Params P("fits_property", {"name", "value"}, 2);
     PyObject* argv[2];
-    if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
-    const char* name = nullptr;
-    if (!bytesArgument(argv[0], "fits_property", "name", false, &name)) return nullptr;
-    char* value = nullptr;
-    Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(argv[1], &value, &size) < 0) return nullptr;
-    return PyBool_FromLong(cProperty::fitsLine(name, value, static_cast<size_t>(size)));
+    return orvane::guarded([&]() -> PyObject* {
+        if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+        const char* name = nullptr;
+        if (!bytesArgument(argv[0], "fits_property", "name", false, &name)) return nullptr;
+        char* value = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(argv[1], &value, &size) < 0) return nullptr;
+        return PyBool_FromLong(cProperty::fitsLine(name, value, static_cast<size_t>(size)));
+    });
 }
 
 PyMethodDef methods[] = {
