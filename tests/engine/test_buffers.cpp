@@ -233,6 +233,25 @@ TEST_F(FileRead, UnreadableFileWritesReadFileSize) {
     EXPECT_EQ(errors[0], "Read file size = 0x00000000(0)");
 }
 
+TEST_F(FileRead, FifoAndDevicesAreRefusedWithoutWaiting) {
+    // Opening a FIFO for reading waits for a writer; reading a device may
+    // never end. Neither is read: the call returns at once.
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        cFile file;
+        size_t got = 7;
+        EXPECT_EQ(cFile::readRegular(path.c_str(), file, got), cFile::NotReadable) << path;
+        EXPECT_EQ(got, 0u);
+        LogCapture capture;
+        EXPECT_FALSE(file.loadFromFile(path.c_str()));
+        EXPECT_EQ(capture.bodies("ERROR"), std::vector<std::string>{"Read file size = 0x00000000(0)"});
+    }
+    cFile file;
+    size_t got = 0;
+    EXPECT_EQ(cFile::readRegular((dir / "missing").c_str(), file, got), cFile::OpenFailed);
+}
+
 TEST_F(FileRead, NullOrEmptyPathFails) {
     cFile file;
     EXPECT_FALSE(file.loadFromFile(nullptr));

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <string>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "cError.h"
@@ -105,6 +107,15 @@ INSTANTIATE_TEST_SUITE_P(Pkcs12, Pkcs12Files,
                              std::string n = std::string(info.param.key) + (info.param.password ? "_wrong_password" : "");
                              return n;
                          });
+
+TEST_F(Pkcs12Test, FifoAsCertificateIsRefusedWithoutWaiting) {
+    TempDir tmp;
+    ASSERT_EQ(::mkfifo((tmp / "user.pfx").c_str(), 0600), 0);
+    LogCapture log;
+    EXPECT_EQ(p12.loadPfxFile(tmp.path().c_str(), "user.pfx", pki["password"].c_str()), 1102);
+    EXPECT_TRUE(log.has("ERROR", big5("無法開啟憑證檔, 檔名") + " = " + (tmp / "user.pfx"))) << log.dump("ERROR");
+    EXPECT_EQ(p12.getCertificate(), nullptr);
+}
 
 TEST_F(Pkcs12Test, KeepsTheFurtherCertificatesOfTheFile) {
     load("pfx_with_ca");

@@ -2,6 +2,7 @@
 
 import pathlib
 import shutil
+import stat
 import time
 import types
 import urllib.parse
@@ -10,7 +11,7 @@ import pytest
 
 import orvane.TWCA.seal as seal
 from seal_support import (password_for, assert_sha256_signed_data, cms_structure, cms_verify, embedded_certificates, pki,  # noqa: F401
-                          properties_files, run_fresh, workdir)
+                          PeekingPassword, properties_files, run_fresh, workdir)
 
 MODULE_FOLDER = pathlib.Path(seal.__file__).parent
 INIT_TEMPLATE = (
@@ -52,23 +53,15 @@ def test_session_template_text():
     assert seal.P7SIGN_PROPS == INIT_TEMPLATE.replace("LOG.level = DEBUG", "LOG.level = WARN")[:-4]
 
 
-def test_init_seal_writes_and_removes_its_properties(pki, workdir, capsys, monkeypatch):
-    written = []
-    real_path = pathlib.Path
-    real_write = pathlib.Path.write_bytes
-
-    def recording_write(self, data):
-        written.append((str(self), data))
-        return real_write(self, data)
-
-    monkeypatch.setattr(pathlib.Path, "write_bytes", recording_write)
-    assert seal.init_seal(pki["pfx_user"], pki["password"]) == 0
-    monkeypatch.undo()
+def test_init_seal_writes_and_removes_its_properties(pki, workdir, capsys):
+    seen = {}
+    assert seal.init_seal(pki["pfx_user"], PeekingPassword(pki["password"], seen)) == 0
     assert capsys.readouterr().out == "Seal Initial Done.\n"
-    seal_path = real_path(pki["pfx_user"])
+    seal_path = pathlib.Path(pki["pfx_user"])
     expected = INIT_TEMPLATE.format(seal_path_folder=str(seal_path.parent), seal_name=seal_path.name,
                                     p7b_path=str(MODULE_FOLDER / "P7B"))
-    assert written == [("p7Sign.properties", expected.encode("utf8"))]
+    # A regular file that only its owner can read.
+    assert seen == {"p7Sign.properties": (expected.encode("utf8"), stat.S_IFREG | 0o600)}
     assert properties_files(workdir) == []
 
 

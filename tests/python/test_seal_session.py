@@ -4,6 +4,7 @@ import copy
 import gc
 import pathlib
 import pickle
+import stat
 import sys
 import time
 import weakref
@@ -13,7 +14,7 @@ import xxhash
 
 import orvane.TWCA.seal as seal
 from seal_support import (password_for, assert_sha256_signed_data, cms_structure, cms_verify,  # noqa: F401
-                          embedded_certificates, pki, properties_files, workdir)
+                          embedded_certificates, pki, PeekingPassword, properties_files, workdir)
 
 MODULE_FOLDER = pathlib.Path(seal.__file__).parent
 PERSON, IP = "A123456789", "10.1.2.3"
@@ -39,25 +40,20 @@ def test_type_shape():
     assert "__init__" not in vars(t)
 
 
-def test_activation_writes_one_named_file_and_removes_it(pki, workdir, monkeypatch):
-    written = []
-    real_write = pathlib.Path.write_bytes
-
-    def recording_write(self, data):
-        written.append((str(self), data))
-        return real_write(self, data)
-
-    monkeypatch.setattr(pathlib.Path, "write_bytes", recording_write)
-    a = seal.PyTWCASign(pathlib.Path(pki["pfx_user"]), pki["password"], PERSON, IP)
-    b = seal.PyTWCASign(pki["pfx_user"], pki["password"], PERSON, None)
-    assert a.activate(pathlib.Path(pki["pfx_legacy"]), pki["password"], MODULE_FOLDER) is True
+def test_activation_writes_one_named_file_and_removes_it(pki, workdir):
+    seen_a, seen_b, seen_again = {}, {}, {}
+    a = seal.PyTWCASign(pathlib.Path(pki["pfx_user"]), PeekingPassword(pki["password"], seen_a), PERSON, IP)
+    b = seal.PyTWCASign(pki["pfx_user"], PeekingPassword(pki["password"], seen_b), PERSON, None)
+    assert a.activate(pathlib.Path(pki["pfx_legacy"]), PeekingPassword(pki["password"], seen_again),
+                      MODULE_FOLDER) is True
     seal_path = pathlib.Path(pki["pfx_user"])
     expected = seal.P7SIGN_PROPS.format(seal_path_folder=str(seal_path.parent), seal_name=seal_path.name,
-                                        p7b_path=str(MODULE_FOLDER / "P7B")).encode("big5")
-    assert [w[0] for w in written] == [props_name(a), props_name(b), props_name(a)]
+                                        p7b_path=str(MODULE_FOLDER / "P7B")).encode("utf8")
     assert props_name(a) != props_name(b)
-    assert written[0][1] == expected
-    assert b"user_legacy.pfx" in written[2][1]
+    assert seen_a == {props_name(a): (expected, stat.S_IFREG | 0o600)}
+    assert list(seen_b) == [props_name(b)]
+    assert list(seen_again) == [props_name(a)]
+    assert b"user_legacy.pfx" in seen_again[props_name(a)][0]
     assert properties_files(workdir) == []
     assert a.is_activate() is True
 

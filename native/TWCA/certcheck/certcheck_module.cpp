@@ -11,6 +11,10 @@
 //   verify(signature, certificate, content) -> str | None
 //       the probe's verification on its own: None when the base64 signature
 //       was made with the DER certificate's key over `content`, else why not.
+//   fits_property(name, value) -> bool
+//       whether the properties line "name = value" (bytes) is read back by the
+//       engine as written: the check the signing module makes on every path
+//       it writes into a properties file.
 //
 // Paths are str (file-system encoded); password and probe are bytes without
 // NUL. The password is never stored, logged or put into a message.
@@ -24,6 +28,7 @@
 
 #include "pfx_check.h"
 #include "pfx_encryption.h"
+#include "engine/cProperty.h"
 #include "engine/cSsl.h"
 
 namespace {
@@ -185,6 +190,20 @@ PyObject* verify(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     }
 }
 
+PyObject* fits_property(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static orvane::Params P("fits_property", {"name", "value"}, 2);
+    PyObject* argv[2];
+    return orvane::guarded([&]() -> PyObject* {
+        if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+        const char* name = nullptr;
+        if (!bytesArgument(argv[0], "fits_property", "name", false, &name)) return nullptr;
+        char* value = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(argv[1], &value, &size) < 0) return nullptr;
+        return PyBool_FromLong(cProperty::fitsLine(name, value, static_cast<size_t>(size)));
+    });
+}
+
 PyMethodDef methods[] = {
     {"check", orvane::fast(check), METH_FASTCALL | METH_KEYWORDS,
      "check($module, /, properties_file, password, probe)\n--\n\n"
@@ -197,6 +216,10 @@ PyMethodDef methods[] = {
      "verify($module, /, signature, certificate, content)\n--\n\n"
      "Checks a base64 PKCS#7 signature with embedded content against the DER\n"
      "certificate alone and the expected content: None, or why it fails."},
+    {"fits_property", orvane::fast(fits_property), METH_FASTCALL | METH_KEYWORDS,
+     "fits_property($module, /, name, value)\n--\n\n"
+     "Whether the properties line \"name = value\" is read back by the engine as\n"
+     "written (no line break or NUL, no blank at either end, short enough)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/cFile.h"
 #include "engine/cSsl.h"
 
 namespace {
@@ -75,9 +76,12 @@ void readPfxEncryption(const char* path, PfxEncryption& out) {
     cSslErrorGuard guard;
     cSslInitialise();
     out = PfxEncryption();
-    BioPtr file(BIO_new_file(path, "rb"));
-    if (!file) return;
-    Pkcs12Ptr p12(d2i_PKCS12_bio(file.get(), nullptr));
+    // Read without waiting on the file: a FIFO or a device is not PKCS#12.
+    cFile content;
+    size_t got = 0;
+    if (cFile::readRegular(path, content, got) != cFile::ReadOk || content.getData() == nullptr) return;
+    const unsigned char* der = content.getData();
+    Pkcs12Ptr p12(d2i_PKCS12(nullptr, &der, content.getLength()));
     if (!p12) return;
     out.parsed = true;
 

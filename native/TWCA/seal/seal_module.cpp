@@ -140,20 +140,19 @@ double seconds(PyObject* value) {
     return value ? PyFloat_AsDouble(value) : -1.0;
 }
 
-// Waits while another initialisation's "p7Sign.properties" exists: steps of
-// 0.5 s; after 5 s the file is taken as stale and removed.
-bool wait_for_stale_properties(PyObject* props) {
+// Waits while another initialisation's "p7Sign.properties" is there (a
+// link counts, dangling or not): steps of 0.5 s; after 5 s whatever is at
+// the name is taken as stale and removed (a link itself, never its target).
+bool wait_for_stale_properties(PropertiesFile& file) {
     Ref time_mod = global(g.n.time);
     if (!time_mod) return false;
     Ref now = Ref::steal(orvane::call_method(time_mod.get(), g.n.time, nullptr, 0));
     const double start = seconds(now.get());
     if (start == -1.0 && PyErr_Occurred()) return false;
     for (;;) {
-        Ref there = Ref::steal(orvane::call_method(props, g.n.exists, nullptr, 0));
-        if (!there) return false;
-        const int exists = PyObject_IsTrue(there.get());
-        if (exists < 0) return false;
-        if (!exists) return true;
+        const int there = file.present();
+        if (there < 0) return false;
+        if (!there) return true;
         time_mod = global(g.n.time);
         if (!time_mod) return false;
         Ref slept = Ref::steal(orvane::call_method(time_mod.get(), g.n.sleep, &g.n.half_second, 1));
@@ -163,13 +162,34 @@ bool wait_for_stale_properties(PyObject* props) {
         Ref later = Ref::steal(orvane::call_method(time_mod.get(), g.n.time, nullptr, 0));
         const double t = seconds(later.get());
         if (t == -1.0 && PyErr_Occurred()) return false;
-        if (t - start >= 5.0) return unlink_quietly(props);
+        if (t - start >= 5.0) return file.remove();
     }
 }
 
-// Calls `obj.name(arg)`.
-PyObject* call_method1(PyObject* obj, PyObject* name, PyObject* arg) {
-    return orvane::call_method(obj, name, &arg, 1);
+// Writes the properties file once no other initialisation's file is there.
+// When one appears between the wait and the creation, it is waited for too.
+bool write_after_stale_properties(PropertiesFile& file, PyObject* content) {
+    for (;;) {
+        if (!wait_for_stale_properties(file)) return false;
+        const int created = file.create(content);
+        if (created != 0) return created > 0;
+    }
+}
+
+// The builtin `print` applied to `text`.
+bool print_line(const char* text) {
+    static PyObject* const name = PyUnicode_InternFromString("print");  // kept for the process
+    if (!name) return PyErr_Occurred() ? false : (PyErr_NoMemory(), false);
+    PyObject* builtins = PyEval_GetBuiltins();
+    Ref print = Ref::borrow(builtins ? PyDict_GetItemWithError(builtins, name) : nullptr);
+    if (!print) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_NameError, "name 'print' is not defined");
+        return false;
+    }
+    Ref line = Ref::steal(PyUnicode_FromString(text));
+    if (!line) return false;
+    Ref printed = Ref::steal(orvane::call1(print.get(), line.get()));
+    return static_cast<bool>(printed);
 }
 
 PyObject* init_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
@@ -200,25 +220,22 @@ PyObject* init_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
         if (!props) return nullptr;
         Ref tmpl = Ref::steal(PyUnicode_FromString(kInitProps));
         if (!tmpl) return nullptr;
-        Ref text = Ref::steal(fill_template(tmpl.get(), seal_path.get(), folder.get()));
-        if (!text) return nullptr;
-        if (!wait_for_stale_properties(props.get())) return nullptr;
-
-        Ref content = Ref::steal(call_method1(text.get(), g.n.encode, g.n.utf8));
+        Ref content = Ref::steal(properties_content(tmpl.get(), seal_path.get(), folder.get(), g.n.utf8));
         if (!content) return nullptr;
-        PropertiesFile file(props.get());
-        if (!file.write(content.get())) return nullptr;
-        Ref pwd = Ref::steal(call_method1(argv[1], g.n.encode, g.n.utf8));
-        if (!pwd) return nullptr;
+
+        PropertiesFile file;
+        if (!file.take_name(props.get())) return nullptr;
+        if (!write_after_stale_properties(file, content.get())) return nullptr;
         SecretText plain;
-        if (!plain.assign(pwd.get())) return nullptr;
+        if (!plain.take(argv[1], g.n.utf8)) return nullptr;
+        const std::string engine_file(file.engine_name());
 
         // The engine reads the properties and the credential, and derives
         // the PKCS#12 keys, without the interpreter lock.
         SecretBuffer enced;
         int code = run_unlocked([&] {
             int capacity = kProtectedCapacity;
-            const int made = module_signer->makePasswd(enced.data, &capacity, "p7Sign.properties",
+            const int made = module_signer->makePasswd(enced.data, &capacity, engine_file.c_str(),
                                                        plain.c_str());
             logDebugCode("MakeTWCASignPasswd() return ", made);
             return made;
@@ -230,7 +247,7 @@ PyObject* init_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
             if (!r) return nullptr;
         }
         code = run_unlocked([&] {
-            const int done = module_signer->initial("p7Sign.properties", enced.data);
+            const int done = module_signer->initial(engine_file.c_str(), enced.data);
             logDebugCode("TWCASignInitial() return ", done);
             return done;
         });
@@ -240,16 +257,7 @@ PyObject* init_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
             if (!r) return nullptr;
         }
         if (!file.remove()) return nullptr;
-
-        PyObject* print = PyDict_GetItemString(PyEval_GetBuiltins(), "print");
-        if (!print) {
-            PyErr_SetString(PyExc_NameError, "name 'print' is not defined");
-            return nullptr;
-        }
-        Ref done = Ref::steal(PyUnicode_FromString("Seal Initial Done."));
-        if (!done) return nullptr;
-        Ref printed = Ref::steal(orvane::call1(print, done.get()));
-        if (!printed) return nullptr;
+        if (!print_line("Seal Initial Done.")) return nullptr;
         return PyLong_FromLong(code);
     });
 }

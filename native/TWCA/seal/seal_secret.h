@@ -18,7 +18,7 @@ struct SecretBuffer {
     ~SecretBuffer() { OPENSSL_cleanse(data, sizeof data); }
 };
 
-// A password's bytes copied out of a bytes object.
+// A password's bytes, held outside Python objects.
 class SecretText {
 public:
     SecretText() = default;
@@ -26,14 +26,14 @@ public:
     SecretText& operator=(const SecretText&) = delete;
     ~SecretText() { wipe(); }
 
-    // False with TypeError when `bytes` is not a bytes object.
-    bool assign(PyObject* bytes) {
-        const char* data = PyBytes_AsString(bytes);
-        if (!data) return false;
-        wipe();
-        text_.assign(data, static_cast<size_t>(PyBytes_GET_SIZE(bytes)));
-        return true;
-    }
+    // password.encode(encoding), kept here. The password is refused with
+    // ValueError when it holds a zero byte (the engine would take only what
+    // precedes it). A password the codec cannot encode raises
+    // UnicodeEncodeError without any part of the password in it, its
+    // arguments or its context. The encoded bytes object is wiped when no
+    // one else holds it. False with an exception set.
+    bool take(PyObject* password, PyObject* encoding);
+
     const char* c_str() const { return text_.c_str(); }
     void wipe() {
         if (!text_.empty()) OPENSSL_cleanse(&text_[0], text_.size());

@@ -6,6 +6,7 @@
 
 #include <openssl/crypto.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <mutex>
@@ -66,6 +67,19 @@ bool str_or_none(PyObject* value, const char* what) {
 }
 
 // ---- construction -----------------------------------------------------------
+
+// The code page of texts on this platform: "big5" where file names and texts
+// are BIG5 (sys.platform "win32"), "utf8" elsewhere. Interned; borrowed.
+PyObject* platform_encoding() {
+    Ref sys = global(g.n.sys);
+    if (!sys) return nullptr;
+    Ref platform = Ref::steal(PyObject_GetAttr(sys.get(), g.n.platform));
+    if (!platform) return nullptr;
+    const int windows = PyObject_RichCompareBool(platform.get(), g.n.win32, Py_EQ);
+    if (windows < 0) return nullptr;
+    return windows ? g.n.big5 : g.n.utf8;
+}
+
 
 // The `store` argument as a 32-bit count: OverflowError outside the int range,
 // ValueError when negative.
@@ -133,13 +147,9 @@ bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, Py
     if (!str_or_none(ip, "ip")) return false;
     set_field(self->ip, ip);
 
-    Ref sys = global(g.n.sys);
-    if (!sys) return false;
-    Ref platform = Ref::steal(PyObject_GetAttr(sys.get(), g.n.platform));
-    if (!platform) return false;
-    const int windows = PyObject_RichCompareBool(platform.get(), g.n.win32, Py_EQ);
-    if (windows < 0) return false;
-    set_field(self->encoding, windows ? g.n.big5 : g.n.utf8);
+    PyObject* encoding = platform_encoding();
+    if (!encoding) return false;
+    set_field(self->encoding, encoding);
 
     Ref id_text = Ref::steal(format_str(person_id));
     Ref ip_text = Ref::steal(format_str(ip));
@@ -231,6 +241,21 @@ PyObject* is_activate(PyObject* self, PyObject*) {
     return PyBool_FromLong(as_session(self)->twca->initialised());
 }
 
+// Creates the session's properties file, replacing whatever is at its name
+// (a stale file of this object, a link: removed, never followed).
+bool replace_properties(PropertiesFile& file, PyObject* content) {
+    for (int tries = 0; tries < 100; ++tries) {
+        const int there = file.present();
+        if (there < 0) return false;
+        if (there && !file.remove()) return false;
+        const int created = file.create(content);
+        if (created != 0) return created > 0;
+    }
+    errno = EEXIST;
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, file.engine_name());
+    return false;
+}
+
 PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return orvane::guarded([&]() -> PyObject* {
         static orvane::Params P("activate", {"seal_path", "seal_passwd", "folder_path"}, 3, 1);
@@ -256,10 +281,6 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
         if (!digest_text) return nullptr;
         Ref name = Ref::steal(PyUnicode_Concat(g.n.props_prefix, digest_text.get()));
         if (!name) return nullptr;
-        Ref engine_name = Ref::steal(call(name.get(), g.n.encode, g.n.big5));
-        if (!engine_name) return nullptr;
-        const char* engine_file = PyBytes_AsString(engine_name.get());
-        if (!engine_file) return nullptr;
 
         Ref tmpl = global(g.n.P7SIGN_PROPS);
         if (!tmpl) return nullptr;
@@ -267,27 +288,22 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
         // (Recursive: Python code called from here may activate again.)
         lock_unlocked(self->twca->activation());
         std::lock_guard<std::recursive_mutex> activating(self->twca->activation(), std::adopt_lock);
-        Ref text = Ref::steal(fill_template(tmpl.get(), argv[0], argv[2]));
-        if (!text) return nullptr;
+        // The file holds the paths in the code page the platform names files
+        // in, so the engine opens the file that init_seal would open.
+        PyObject* encoding = platform_encoding();
+        if (!encoding) return nullptr;
+        Ref content = Ref::steal(properties_content(tmpl.get(), argv[0], argv[2], encoding));
+        if (!content) return nullptr;
         Ref path_cls = global(g.n.Path);
         if (!path_cls) return nullptr;
         Ref props = Ref::steal(orvane::call1(path_cls.get(), name.get()));
         if (!props) return nullptr;
-        Ref there = Ref::steal(call(props.get(), g.n.exists));
-        if (!there) return nullptr;
-        const int exists = PyObject_IsTrue(there.get());
-        if (exists < 0) return nullptr;
-        if (exists && !unlink_quietly(props.get())) return nullptr;
-
-        Ref content = Ref::steal(call(text.get(), g.n.encode, g.n.big5));
-        if (!content) return nullptr;
-        PropertiesFile file(props.get());
-        if (!file.write(content.get())) return nullptr;
-        Ref pwd = Ref::steal(call(argv[1], g.n.encode, g.n.big5));
-        if (!pwd) return nullptr;
+        PropertiesFile file;
+        if (!file.take_name(props.get())) return nullptr;
+        if (!replace_properties(file, content.get())) return nullptr;
         SecretText plain;
-        if (!plain.assign(pwd.get())) return nullptr;
-        const std::string file_name(engine_file);
+        if (!plain.take(argv[1], g.n.big5)) return nullptr;
+        const std::string file_name(file.engine_name());
         SealSigner* signer = self->twca;
 
         // The engine works without the interpreter lock, on copies the
@@ -332,7 +348,7 @@ PyObject* encode_text(Session* self, PyObject* text) {
         if (!utf8) return nullptr;
         return PyBytes_FromStringAndSize(utf8, size);
     }
-    return call(text, g.n.encode, self->encoding);
+    return encode_str(text, self->encoding);
 }
 
 PyObject* get_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -439,11 +455,12 @@ PyObject* gen_store_sign(PyObject* me, PyObject* count) {
             Ref one = Ref::steal(call(me, g.n.gen_sign));
             if (!one || PyList_Append(batch.get(), one.get()) < 0) return nullptr;
         }
-        PyObject* store = as_session(me)->sign_store;
-        if (PyList_CheckExact(store)) {
-            if (PyList_SetSlice(store, PY_SSIZE_T_MAX, PY_SSIZE_T_MAX, batch.get()) < 0) return nullptr;
+        // Read after the batch: the calls above may have cleared the object.
+        Ref store = Ref::borrow(as_session(me)->sign_store);
+        if (PyList_CheckExact(store.get())) {
+            if (PyList_SetSlice(store.get(), PY_SSIZE_T_MAX, PY_SSIZE_T_MAX, batch.get()) < 0) return nullptr;
         } else {
-            Ref r = Ref::steal(call(store, g.n.extend, batch.get()));
+            Ref r = Ref::steal(call(store.get(), g.n.extend, batch.get()));
             if (!r) return nullptr;
         }
         Py_RETURN_NONE;
@@ -534,7 +551,8 @@ PyObject* sign_speedup(PyObject* me, PyObject*) {
         }
         return newest;
     }
-    return call(store, g.n.pop);
+    Ref held = Ref::borrow(store);  // alive through its own method
+    return call(held.get(), g.n.pop);
 }
 
 PyObject* gen_seal(PyObject* me, PyObject* plain) {
@@ -542,12 +560,19 @@ PyObject* gen_seal(PyObject* me, PyObject* plain) {
         Session* self = as_session(me);
         Ref quoted = Ref::steal(call(me, g.n.m_get_quote_sign, plain));
         if (!quoted) return nullptr;
-        return payload(quoted.get(), self->person_id, self->person_id_len);
+        // Formatting the id may run its class's code: hold it meanwhile.
+        Ref person_id = Ref::borrow(self->person_id);
+        return payload(quoted.get(), person_id.get(), self->person_id_len);
     });
 }
 
 PyObject* raise_error_method(PyObject* me, PyObject* code) {
-    return orvane::guarded([&]() -> PyObject* { return raise_error(code, as_session(me)->error_code_dict); });
+    return orvane::guarded([&]() -> PyObject* {
+        // The table's `get` may run Python code that clears the object (a
+        // garbage collection): hold the table for the length of the call.
+        Ref table = Ref::borrow(as_session(me)->error_code_dict);
+        return raise_error(code, table.get());
+    });
 }
 
 PyObject* refuse_pickling(PyObject*, PyObject*) {

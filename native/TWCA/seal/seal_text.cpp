@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "engine/cProperty.h"
 #include "seal_state.h"
 
 namespace seal {
@@ -79,7 +80,40 @@ PyObject* payload(PyObject* quoted, PyObject* user_id, Py_ssize_t id_len) {
     return PyUnicode_AsUTF8String(text.get());
 }
 
-PyObject* fill_template(PyObject* tmpl, PyObject* seal_path, PyObject* folder) {
+PyObject* encode_str(PyObject* text, PyObject* encoding) {
+    if (PyUnicode_CheckExact(text) && PyUnicode_CheckExact(encoding)) {
+        const char* codec = PyUnicode_AsUTF8(encoding);
+        if (!codec) return nullptr;
+        return PyUnicode_AsEncodedString(text, codec, "strict");
+    }
+    return orvane::call_method(text, g.n.encode, &encoding, 1);
+}
+
+namespace {
+
+// "{}".format(value) for the line "key = value" of the properties file;
+// ValueError when the engine would not read that line back as written.
+PyObject* checked_value(PyObject* value, const char* key, PyObject* encoding) {
+    Ref text = Ref::steal(format_str(value));
+    if (!text) return nullptr;
+    Ref data = Ref::steal(encode_str(text.get(), encoding));
+    if (!data) return nullptr;
+    char* bytes = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(data.get(), &bytes, &size) < 0) return nullptr;
+    if (!cProperty::fitsLine(key, bytes, static_cast<size_t>(size))) {
+        PyErr_Format(PyExc_ValueError,
+                     "the signing engine cannot be given this path as %s (line breaks, zero bytes, blanks at "
+                     "either end, or longer than its %d-byte properties line): %.200R",
+                     key, static_cast<int>(cProperty::kMaxLineContent), text.get());
+        return nullptr;
+    }
+    return text.release();
+}
+
+}  // namespace
+
+PyObject* properties_content(PyObject* tmpl, PyObject* seal_path, PyObject* folder, PyObject* encoding) {
     Ref parent = Ref::steal(PyObject_GetAttr(seal_path, g.n.parent));
     if (!parent) return nullptr;
     Ref parent_text = Ref::steal(PyObject_Str(parent.get()));
@@ -91,34 +125,31 @@ PyObject* fill_template(PyObject* tmpl, PyObject* seal_path, PyObject* folder) {
     if (!p7b) return nullptr;
     Ref p7b_text = Ref::steal(PyObject_Str(p7b.get()));
     if (!p7b_text) return nullptr;
+    Ref values[3] = {Ref::steal(checked_value(parent_text.get(), "PFX.path", encoding)), Ref(), Ref()};
+    if (!values[0]) return nullptr;
+    values[1] = Ref::steal(checked_value(name.get(), "PFX.file", encoding));
+    if (!values[1]) return nullptr;
+    values[2] = Ref::steal(checked_value(p7b_text.get(), "P7B.path", encoding));
+    if (!values[2]) return nullptr;
     Ref kwargs = Ref::steal(PyDict_New());
-    if (!kwargs || PyDict_SetItem(kwargs.get(), g.n.seal_path_folder, parent_text.get()) < 0 ||
-        PyDict_SetItem(kwargs.get(), g.n.seal_name, name.get()) < 0 ||
-        PyDict_SetItem(kwargs.get(), g.n.p7b_path, p7b_text.get()) < 0)
+    if (!kwargs || PyDict_SetItem(kwargs.get(), g.n.seal_path_folder, values[0].get()) < 0 ||
+        PyDict_SetItem(kwargs.get(), g.n.seal_name, values[1].get()) < 0 ||
+        PyDict_SetItem(kwargs.get(), g.n.p7b_path, values[2].get()) < 0)
         return nullptr;
     Ref fmt = Ref::steal(PyObject_GetAttr(tmpl, g.n.format));
     if (!fmt) return nullptr;
     Ref noargs = Ref::steal(PyTuple_New(0));
     if (!noargs) return nullptr;
-    return PyObject_Call(fmt.get(), noargs.get(), kwargs.get());
-}
-
-bool unlink_quietly(PyObject* path) {
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    Ref r = Ref::steal(orvane::call_method(path, g.n.unlink, nullptr, 0));
-    bool ok = true;
-    if (!r) {
-        if (PyErr_ExceptionMatches(PyExc_FileNotFoundError)) {
-            PyErr_Clear();
-        } else if (type) {
-            PyErr_Clear();  // the earlier exception is the one to report
-        } else {
-            ok = false;
-        }
+    Ref text = Ref::steal(PyObject_Call(fmt.get(), noargs.get(), kwargs.get()));
+    if (!text) return nullptr;
+    Ref content = Ref::steal(encode_str(text.get(), encoding));
+    if (!content) return nullptr;
+    if (!PyBytes_Check(content.get())) {
+        PyErr_Format(PyExc_TypeError, "the properties text encoded to %.200s, not bytes",
+                     Py_TYPE(content.get())->tp_name);
+        return nullptr;
     }
-    if (type) PyErr_Restore(type, value, tb);
-    return ok;
+    return content.release();
 }
 
 bool reject_embedded_nul(PyObject* data) {

@@ -71,15 +71,12 @@ CHECK_PROPS = (
 )
 
 
-# What a properties line can hold: values are trimmed of control characters
-# and blanks, and a line ends at a line break or after 511 bytes.
-PROPERTY_LINE_MAX = 511
-PROPERTY_TRIMMED = bytes(range(0x21)) + b"\x7f"
-
-
 def fits_properties(value, key=b"LOG.path"):
-    return (value == value.strip(PROPERTY_TRIMMED) and b"\n" not in value and b"\r" not in value
-            and len(key) + 3 + len(value) <= PROPERTY_LINE_MAX)
+    """Whether the line "key = value" is read back by the engine as written
+    (values are trimmed of control characters and blanks, a line ends at a
+    line break or after 511 bytes): the signing module's own check."""
+    from orvane.TWCA import _certcheck
+    return _certcheck.fits_property(key, value)
 
 
 class CheckFailed(Exception):
@@ -153,12 +150,18 @@ def read_password(args):
         value = getpass.getpass("Password for %s: " % args.path)
     if value == "":
         raise CheckFailed(EXIT_USAGE, "cannot check: no password given")
-    # A signing session hands its password to the engine in BIG5.
+    if "\0" in value:
+        raise CheckFailed(EXIT_USAGE, "cannot check: the password holds a NUL character, "
+                                      "which a signing session refuses")
+    # A signing session hands its password to the engine in BIG5. The
+    # encoder's error carries the whole password: it is dropped here and the
+    # failure raised outside the handler, so it is not even its context.
     try:
         return value.encode("big5")
     except UnicodeEncodeError:
-        raise CheckFailed(EXIT_USAGE, "cannot check: the password holds a character that BIG5 cannot encode, "
-                                      "which a signing session cannot use") from None
+        pass
+    raise CheckFailed(EXIT_USAGE, "cannot check: the password holds a character that BIG5 cannot encode, "
+                                  "which a signing session cannot use")
 
 
 def print_encryption(out, info):

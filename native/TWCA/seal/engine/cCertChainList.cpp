@@ -2,11 +2,11 @@
 
 #include <dirent.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "engine/cChars.h"
 #include "engine/cCodePage.h"
+#include "engine/cFile.h"
 #include "engine/cLog.h"
 #include "engine/cProperty.h"
 
@@ -98,11 +98,16 @@ bool cCertChainList::loadLocked(const cProperty* props) {
 
         // Joined with "/": the folder separator of POSIX systems.
         const std::string filePath = path + "/" + *match;
-        std::FILE* fp = std::fopen(filePath.c_str(), "rb");
-        if (fp == nullptr) continue;
+        // Read whole without waiting on the file (a FIFO named like a chain
+        // file opens but is not read).
+        cFile content;
+        size_t got = 0;
+        const cFile::ReadResult read = cFile::readRegular(filePath.c_str(), content, got);
+        if (read == cFile::OpenFailed) continue;
         ++opened;
-        Pkcs7Ptr p7(d2i_PKCS7_fp(fp, nullptr));
-        std::fclose(fp);
+        Pkcs7Ptr p7;
+        const unsigned char* der = content.getData();
+        if (read == cFile::ReadOk && der != nullptr) p7.reset(d2i_PKCS7(nullptr, &der, content.getLength()));
         if (!p7 || !PKCS7_type_is_signed(p7.get()) || p7->d.sign == nullptr || p7->d.sign->cert == nullptr ||
             sk_X509_num(p7->d.sign->cert) == 0) {
             if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("憑證鏈檔格式錯誤, 檔名"), filePath);

@@ -1,68 +1,97 @@
 #include "engine/cFile.h"
 
+#include <cerrno>
 #include <climits>
 #include <string>
-#include <cstdio>
-#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/cLog.h"
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0) ::close(fd);
     }
 };
 
-}  // namespace
-
-// Reads a stream whose size was reported as 0 up to its end.
-bool cFile::readUnsized(std::FILE* file, size_t& got) try {
-    std::string content;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (content.size() + n > static_cast<size_t>(INT_MAX - 2)) return false;
-        content.append(chunk, n);
+// Reads up to `count` bytes; fewer only at the end of the file or on an error.
+size_t readUpTo(int fd, unsigned char* into, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(fd, into + done, count - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
     }
-    got = content.size();
-    if (std::ferror(file)) return false;
-    return assign(content.data(), static_cast<int>(content.size()));
+    return done;
+}
+
+// Reads a regular file whose size was reported as 0 (a file of /proc, or
+// one that is really empty) up to its end.
+bool readUnsized(int fd, cBuffer& out, size_t& got) try {
+    std::string content;
+    unsigned char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        if (content.size() + static_cast<size_t>(n) > static_cast<size_t>(INT_MAX - 2)) return false;
+        content.append(reinterpret_cast<const char*>(chunk), static_cast<size_t>(n));
+        got = content.size();
+    }
+    return out.assign(content.data(), static_cast<int>(content.size()));
 } catch (...) {
     return false;
 }
 
+}  // namespace
+
 cFile::~cFile() = default;
+
+cFile::ReadResult cFile::readRegular(const char* path, cBuffer& out, size_t& got) {
+    out.release();
+    got = 0;
+    if (path == nullptr || *path == '\0') return OpenFailed;
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return OpenFailed;
+    FdCloser closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return NotReadable;
+    if (st.st_size == 0) return readUnsized(fd, out, got) ? ReadOk : (out.release(), NotReadable);
+    if (st.st_size < 0 || st.st_size > INT_MAX - 2) return NotReadable;
+    const int size = static_cast<int>(st.st_size);
+    if (!out.allocate(size)) return NotReadable;
+    got = readUpTo(fd, out.getData(), static_cast<size_t>(size));
+    if (got != static_cast<size_t>(size) || !out.setLength(size)) {
+        out.release();
+        return NotReadable;
+    }
+    return ReadOk;
+}
 
 bool cFile::loadFromFile(const char* path) {
     release();
     if (path == nullptr || *path == '\0') return false;
     cLog& log = cLog::instance();
-    bool ok = false;
-    {
-        std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-        if (!file) {
-            if (log.isError()) log.writeText(LOG_TAG_ERROR, "Open file", path);
-        } else {
-            long long size = -1;
-            if (fseeko(file.get(), 0, SEEK_END) == 0) size = static_cast<long long>(ftello(file.get()));
-            std::rewind(file.get());
-            size_t got = 0;
-            if (size == 0) {
-                // Zero size: an empty file, or a stream that does not report
-                // its size (a folder fails here with a read error).
-                ok = readUnsized(file.get(), got);
-            } else if (size > 0 && size <= INT_MAX - 2 && allocate(static_cast<int>(size))) {
-                got = std::fread(getData(), 1, static_cast<size_t>(size), file.get());
-                ok = got == static_cast<size_t>(size) && setLength(static_cast<int>(size));
-            }
-            if (!ok) {
-                release();
-                if (log.isError()) log.writeInt(LOG_TAG_ERROR, "Read file size", static_cast<int>(got));
-            }
-        }
+    size_t got = 0;
+    const ReadResult result = readRegular(path, *this, got);
+    if (result == OpenFailed) {
+        if (log.isError()) log.writeText(LOG_TAG_ERROR, "Open file", path);
+    } else if (result == NotReadable) {
+        if (log.isError()) log.writeInt(LOG_TAG_ERROR, "Read file size", static_cast<int>(got));
     }
+    const bool ok = result == ReadOk;
     if (log.isDebug()) log.writeBool(LOG_TAG_DEBUG, "end cFile::loadFromFile() return", ok ? 1 : 0);
     return ok;
 }

@@ -3,7 +3,6 @@
 #define ORVANE_ENGINE_CFILE_H
 
 #include <cstddef>
-#include <cstdio>
 
 #include "engine/cBuffer.h"
 
@@ -19,12 +18,19 @@ public:
     // (count read); the DEBUG line "end cFile::loadFromFile() return" follows.
     bool loadFromFile(const char* path);
 
+    // How readRegular ended.
+    enum ReadResult { ReadOk, OpenFailed, NotReadable };
+
+    // Reads the whole file `path` into `out`, writing no log line.  Never
+    // waits on the file: it is opened without blocking, and anything but a
+    // regular file (a FIFO, a device, a socket, a folder) opens but is not
+    // read (NotReadable), so a FIFO given as a file cannot stall the caller.
+    // `got` is the count of bytes read.
+    static ReadResult readRegular(const char* path, cBuffer& out, size_t& got);
+
     // Sets up the process-wide log's folder and file name (see
     // cLog::createFolder): the dated files become path/fileName.YYYYMMDD.
     static bool createFolder(const char* path, const char* fileName);
-
-private:
-    bool readUnsized(std::FILE* file, size_t& got);
 };
 
 #endif

@@ -1,8 +1,7 @@
 #include "engine/cPkcs12.h"
 
-#include <cstdio>
-
 #include "engine/cCodePage.h"
+#include "engine/cFile.h"
 #include "engine/cLog.h"
 #include "engine/cX509.h"
 #include "cError.h"
@@ -39,9 +38,12 @@ int cPkcs12::loadPfxFile(const char* filePath, const char* fileName, const char*
     if (*fileName == '\0') return argumentError(log, BIG5_MSG("參數 fileName 長度為 0"));
 
     const std::string path = std::string(filePath) + "/" + fileName;
-    if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
-        std::fclose(probe);
-    } else {
+    // Read whole, without ever waiting on the file: a FIFO or a device given
+    // as the certificate is refused instead of blocking the caller.
+    cFile content;
+    size_t got = 0;
+    const cFile::ReadResult read = cFile::readRegular(path.c_str(), content, got);
+    if (read == cFile::OpenFailed) {
         if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("憑證檔不存在, 檔名"), path);
         return TWCA_ERR_PFX_FILE;
     }
@@ -50,12 +52,12 @@ int cPkcs12::loadPfxFile(const char* filePath, const char* fileName, const char*
     if (*pfxPasswd == '\0') return argumentError(log, BIG5_MSG("參數 pfxPasswd 長度為 0"));
 
     int code = 0;
-    BioPtr file(BIO_new_file(path.c_str(), "rb"));
-    if (!file) {
+    if (read != cFile::ReadOk) {
         if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("無法開啟憑證檔, 檔名"), path);
         code = TWCA_ERR_PFX_FILE;
     } else {
-        container.reset(d2i_PKCS12_bio(file.get(), nullptr));
+        const unsigned char* der = content.getData();
+        if (der != nullptr) container.reset(d2i_PKCS12(nullptr, &der, content.getLength()));
         if (!container) {
             if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("憑證檔不是 PKCS#12 格式, 檔名"), path);
             code = TWCA_ERR_PFX_FILE;

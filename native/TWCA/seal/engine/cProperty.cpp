@@ -13,9 +13,6 @@
 
 namespace {
 
-// Longest line content the parser takes (a line buffer of 512 bytes).
-const size_t kMaxLineContent = 511;
-
 bool isTrimmed(unsigned char c) {
     return c <= 0x20 || c == 0x7F;
 }
@@ -26,9 +23,31 @@ std::string trim(const char* begin, const char* end) {
     return std::string(begin, end);
 }
 
+// The password keys: their values never reach the log.
+bool isSecret(const std::string& name) {
+    return name == "PFX.pswd" || name == "PFX.pswdB64";
+}
+
+const char kHidden[] = "********";
+
 }  // namespace
 
 cProperty::~cProperty() = default;
+
+const size_t cProperty::kMaxLineContent;
+
+bool cProperty::fitsLine(const char* name, const char* value, size_t length) {
+    if (name == nullptr || (value == nullptr && length != 0)) return false;
+    const size_t nameLength = std::strlen(name);
+    if (nameLength + 3 > kMaxLineContent || length > kMaxLineContent - nameLength - 3) return false;
+    if (length == 0) return true;
+    const auto* v = reinterpret_cast<const unsigned char*>(value);
+    if (isTrimmed(v[0]) || isTrimmed(v[length - 1])) return false;
+    for (size_t i = 0; i < length; ++i) {
+        if (v[i] == '\n' || v[i] == '\r' || v[i] == '\0') return false;
+    }
+    return true;
+}
 
 bool cProperty::loadFromFile(const char* propertyFile) {
     if (loaded) return true;
@@ -85,7 +104,7 @@ bool cProperty::parse(const char* text) {
                     }
                     if (log.isDebug()) {
                         log.writeText(LOG_TAG_DEBUG, "Insert MAP Name", name);
-                        log.writeText(LOG_TAG_DEBUG, "Insert MAP Value", value);
+                        log.writeText(LOG_TAG_DEBUG, "Insert MAP Value", isSecret(name) ? kHidden : value);
                     }
                     properties.emplace(std::move(name), std::move(value));
                 }
@@ -116,7 +135,8 @@ std::string cProperty::getProperty(const char* name) const {
     if (value == nullptr) return std::string();
     cLog& log = cLog::instance();
     if (log.isDebug())
-        log.writeText(LOG_TAG_DEBUG, cLog::format("cProperty::getProperty() : %s", name).c_str(), *value);
+        log.writeText(LOG_TAG_DEBUG, cLog::format("cProperty::getProperty() : %s", name).c_str(),
+                      isSecret(name) ? kHidden : *value);
     try {
         return *value;
     } catch (...) {

@@ -32,6 +32,15 @@ public:
     // True exactly when the value equals "TRUE" in any letter case.
     bool getPropertyBool(const char* name) const;
 
+    // Longest line the parser takes (its line buffer holds 512 bytes).
+    static const size_t kMaxLineContent = 511;
+    // Whether the line "name = value" (value of `length` bytes) is read back
+    // as exactly that entry: the value holds no line break or zero byte,
+    // neither starts nor ends with a byte the parser trims (blanks, control
+    // bytes), and the line fits the parser's line buffer.  Whoever writes a
+    // properties file checks each inserted value with this.
+    static bool fitsLine(const char* name, const char* value, size_t length);
+
     bool isLoaded() const { return loaded; }
     const std::string& getWorkingPath() const { return workingPath; }
     const std::map<std::string, std::string>& getProperties() const { return properties; }
