@@ -192,7 +192,7 @@ PyObject* verify(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* k
 
 PyObject* fits_property(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static orvane::Params P("fits_property", {"name", "value"}, 2);
-    PyObject* argv[2];
+    orvane::Args<2> argv;
     return orvane::guarded([&]() -> PyObject* {
         if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
         const char* name = nullptr;
