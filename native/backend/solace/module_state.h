@@ -65,7 +65,7 @@ struct ModuleState {
     PyObject* module = nullptr;        // strong reference, never released
     PyObject* dict = nullptr;          // the module's namespace (borrowed from module)
     const char* repr_kind = "";        // "Quote" or "Depth"
-    PyObject* real_decimal = nullptr;  // decimal.Decimal as imported at initialisation
+    PyObject* real_decimal = nullptr;  // decimal.Decimal as imported, if immutable (decimals.h)
     PyObject* base = nullptr;          // QuoteBase / DepthBase
     PyObject* getitem_descr = nullptr; // the base class's own __getitem__ descriptor
     PyObject* transform_fn = nullptr; // the function inside the base's _transform_raw

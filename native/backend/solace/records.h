@@ -15,14 +15,15 @@
 // an __init__ that stores its arguments in slot order. A RecordClass
 // remembers where each slot lives in the instance so that the factories and
 // __init__ can fill an instance of the exact class directly; that shortcut is
-// taken only while the class is as this module made it (its type version tag
-// is unchanged), so a class patched at run time, or a subclass, goes through
+// taken only while the class and its bases are as this module made them
+// (ClassWatch), so a class patched at run time, or a subclass, goes through
 // the ordinary attribute and call protocol.
 #pragma once
 
 #include "backend/solace/decimals.h"
 #include "backend/solace/module_state.h"
 #include "common/args.h"
+#include "common/class_watch.h"
 #include "common/classes.h"
 
 #include <structmember.h>
@@ -41,6 +42,10 @@ inline RecordClass* record_classes[4] = {};
 
 class RecordClass {
 public:
+    // The most slots a record class may have (the fast paths keep one
+    // pointer per slot on the stack).
+    static constexpr Py_ssize_t kMaxSlots = 64;
+
     RecordClass(const char* name, std::initializer_list<const char*> slots)
         : name_(name), init_params_("__init__", slots, static_cast<Py_ssize_t>(slots.size()), 1) {}
 
@@ -52,6 +57,10 @@ public:
     // Makes the class: type(name, (base,), {"__slots__": [...], ...}) with
     // `methods` bound into it. Returns a new reference.
     PyObject* create(PyObject* module, PyObject* base, Method* methods) {
+        if (size() > kMaxSlots) {
+            PyErr_Format(PyExc_SystemError, "%s: too many slots", name_);
+            return nullptr;
+        }
         Ref slots = Ref::steal(PyList_New(size()));
         if (!slots) return nullptr;
         slot_names_.clear();
@@ -85,6 +94,10 @@ public:
             }
             offsets_.push_back(m->offset);
         }
+        // The class is complete: what the fast paths rely on (object.__new__,
+        // this module's __init__, the plain __setattr__ and __getattribute__,
+        // the slot descriptors) holds while the class stays as it is now.
+        if (!watch_.remember(reinterpret_cast<PyTypeObject*>(cls.get()))) return nullptr;
         type_ = new_ref(cls.get());  // held for the life of the process
         for (RecordClass*& r : record_classes) {
             if (!r || r == this) {
@@ -92,26 +105,27 @@ public:
                 break;
             }
         }
-        // A lookup gives the class a version tag; remember it.
-        (void)_PyType_Lookup(reinterpret_cast<PyTypeObject*>(type_), state.names.slots);
-        tag_ = valid_tag();
         return cls.release();
     }
 
     // True while the class is unchanged since create(): no attribute of it or
-    // of its bases has been set or deleted since.
-    bool unchanged() const { return tag_ != 0 && valid_tag() == tag_; }
+    // of its bases has been set or deleted since, and its bases are the same.
+    bool unchanged() const { return watch_.unchanged(); }
 
     // Stores values[i] in slot i of `self`, an instance of exactly this class
-    // (only while unchanged()). Takes a new reference to each value.
+    // (only while unchanged()). Takes a new reference to each value. The
+    // values it replaces are released only after the last store, so that no
+    // finalizer of theirs runs while the slots are being written.
     void store(PyObject* self, PyObject* const* values) const {
         char* base = reinterpret_cast<char*>(self);
-        for (size_t i = 0; i < offsets_.size(); ++i) {
+        PyObject* old[kMaxSlots];
+        const size_t n = offsets_.size();
+        for (size_t i = 0; i < n; ++i) {
             PyObject** slot = reinterpret_cast<PyObject**>(base + offsets_[i]);
-            PyObject* old = *slot;
+            old[i] = *slot;
             *slot = new_ref(values[i]);
-            Py_XDECREF(old);
         }
+        for (size_t i = 0; i < n; ++i) Py_XDECREF(old[i]);
     }
 
     // `cls(*values)`: a new record. An instance of exactly this class, while
@@ -124,10 +138,21 @@ public:
             static PyObject* no_args = PyTuple_New(0);
             if (!no_args) return nullptr;
             PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(cls);
-            PyObject* self = tp->tp_new(tp, no_args, nullptr);
+            Ref self = Ref::steal(tp->tp_new(tp, no_args, nullptr));
             if (!self) return nullptr;
-            store(self, values);
-            return self;
+            if (unchanged()) {
+                store(self.get(), values);
+                return self.release();
+            }
+            // The allocation ran a collection, and with it a finalizer that
+            // changed the class: go on as type.__call__ does after __new__.
+            Ref args = Ref::steal(PyTuple_New(size()));
+            if (!args) return nullptr;
+            for (Py_ssize_t i = 0; i < size(); ++i)
+                PyTuple_SET_ITEM(args.get(), i, new_ref(values[i]));
+            initproc init = Py_TYPE(self.get())->tp_init;
+            if (init && init(self.get(), args.get(), nullptr) < 0) return nullptr;
+            return self.release();
         }
         return vectorcall(cls, values, static_cast<size_t>(size()), nullptr);
     }
@@ -157,20 +182,12 @@ public:
     }
 
 private:
-    unsigned int valid_tag() const {
-        const PyTypeObject* tp = reinterpret_cast<const PyTypeObject*>(type_);
-#ifdef Py_TPFLAGS_VALID_VERSION_TAG
-        if (!(tp->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) return 0;
-#endif
-        return tp->tp_version_tag;
-    }
-
     const char* name_;
     Params init_params_;
     PyObject* type_ = nullptr;
     std::vector<PyObject*> slot_names_;  // interned, in slot order
     std::vector<Py_ssize_t> offsets_;
-    unsigned int tag_ = 0;
+    ClassWatch watch_;
 };
 
 // __init__(self, <one argument per slot>): checks that `code` is a str or
@@ -213,37 +230,60 @@ inline PyObject* get_or_none(PyObject* self, PyObject* key) {
     return v;
 }
 
-// The module names _transform_raw reads, each looked up on first need.
-// to_dict shares one set over all the values of a record.
+// The module names _transform_raw reads. It looks them up at each call; to_dict
+// runs it for every value of a record and carries the names from one value to
+// the next only while nothing has happened that could run Python code (which
+// could rebind them): every step below that may run Python code calls
+// ran_python(), and the next use looks the names up afresh.
 struct RawNames {
     Ref decimal;   // the module's Decimal
     Ref datetime;  // the module's dt.datetime
 
-    PyObject* get_decimal() {
-        if (!decimal) decimal = Ref::borrow(state.global(state.names.Decimal));
-        return decimal.get();
+    void ran_python() {
+        decimal.reset();
+        datetime.reset();
     }
-    PyObject* get_datetime() {
+    Ref get_decimal() {
+        if (!decimal) decimal = state.global_ref(state.names.Decimal);
+        return Ref::borrow(decimal.get());
+    }
+    Ref get_datetime() {
         if (!datetime) {
-            PyObject* dt = state.global(state.names.dt);
-            if (!dt) return nullptr;
-            datetime = Ref::steal(PyObject_GetAttr(dt, state.names.datetime));
+            Ref dt = state.global_ref(state.names.dt);
+            if (!dt) return Ref();
+            Ref found = Ref::steal(PyObject_GetAttr(dt.get(), state.names.datetime));
+            // An attribute a module holds is read without running Python
+            // code; any other object's may run it.
+            if (!PyModule_CheckExact(dt.get())) {
+                ran_python();
+                return found;
+            }
+            datetime = std::move(found);
         }
-        return datetime.get();
+        return Ref::borrow(datetime.get());
     }
 };
 
-inline bool is_price_list_key(PyObject* k) {
-    if (k == state.names.bid_price || k == state.names.ask_price) return true;
-    if (k == Py_None) return false;
-    // Equal interned texts are the same object, and the two names are interned.
-    if (PyUnicode_CheckExact(k) && PyUnicode_CHECK_INTERNED(k)) return false;
-    return PyUnicode_Compare(k, state.names.bid_price) == 0 ||
-           PyUnicode_Compare(k, state.names.ask_price) == 0;
+// `k in ("bid_price", "ask_price")` for k a str or None: 1, 0, or -1 with an
+// exception set. A str subclass answers with its own __eq__, as in Python.
+inline int is_price_list_key(PyObject* k, RawNames& names) {
+    if (k == state.names.bid_price || k == state.names.ask_price) return 1;
+    if (k == Py_None) return 0;
+    if (PyUnicode_CheckExact(k)) {
+        // Equal interned texts are the same object, and the two names are interned.
+        if (PyUnicode_CHECK_INTERNED(k)) return 0;
+        return PyUnicode_Compare(k, state.names.bid_price) == 0 ||
+               PyUnicode_Compare(k, state.names.ask_price) == 0;
+    }
+    names.ran_python();
+    Ref key = Ref::borrow(k);
+    int r = PyObject_RichCompareBool(key.get(), state.names.bid_price, Py_EQ);
+    if (r == 0) r = PyObject_RichCompareBool(key.get(), state.names.ask_price, Py_EQ);
+    return r;
 }
 
 // [str(i) for i in v]
-inline PyObject* str_list(PyObject* v) {
+inline PyObject* str_list(PyObject* v, RawNames& names) {
     Ref out = Ref::steal(PyList_New(0));
     if (!out) return nullptr;
     if (PyList_CheckExact(v) || PyTuple_CheckExact(v)) {
@@ -251,11 +291,13 @@ inline PyObject* str_list(PyObject* v) {
         const bool list = PyList_CheckExact(v);
         for (Py_ssize_t i = 0; i < Py_SIZE(v); ++i) {
             Ref item = Ref::borrow(list ? PyList_GET_ITEM(v, i) : PyTuple_GET_ITEM(v, i));
+            if (!is_real_decimal(item.get())) names.ran_python();
             Ref s = Ref::steal(decimal_str(item.get()));  // str() of any object
             if (!s || PyList_Append(out.get(), s.get()) < 0) return nullptr;
         }
         return out.release();
     }
+    names.ran_python();
     Ref it = Ref::steal(PyObject_GetIter(v));
     if (!it) return nullptr;
     while (true) {
@@ -272,30 +314,44 @@ inline PyObject* str_list(PyObject* v) {
 // isinstance(v, cls). For the plain built-in values a record mostly holds
 // (int, str, list, None, ...) whose __class__ cannot differ from their type,
 // and a class whose metaclass is `type` itself, the answer is the subtype
-// test alone; the general protocol would also look up v.__class__.
-inline int is_instance(PyObject* v, PyObject* cls) {
+// test alone, which runs no Python code; the general protocol would also
+// look up v.__class__.
+inline int is_instance(PyObject* v, PyObject* cls, RawNames& names) {
     PyTypeObject* tp = Py_TYPE(v);
     if (reinterpret_cast<PyObject*>(tp) == cls) return 1;
     if (PyType_CheckExact(cls) &&
         (PyLong_CheckExact(v) || PyUnicode_CheckExact(v) || PyList_CheckExact(v) ||
          v == Py_None || PyBool_Check(v) || PyFloat_CheckExact(v) || PyTuple_CheckExact(v)))
         return PyType_IsSubtype(tp, reinterpret_cast<PyTypeObject*>(cls));
+    names.ran_python();
     return PyObject_IsInstance(v, cls);
 }
 
-// _transform_raw(k, v) once `k` is known to be a str or None.
+// _transform_raw(k, v) once `k` is known to be a str or None. `v` is held by
+// the caller.
 inline PyObject* transform_raw(PyObject* k, PyObject* v, RawNames& names) {
-    if (is_price_list_key(k)) return str_list(v);
-    PyObject* Decimal = names.get_decimal();
+    int r = is_price_list_key(k, names);
+    if (r < 0) return nullptr;
+    if (r) return str_list(v, names);
+    Ref Decimal = names.get_decimal();
     if (!Decimal) return nullptr;
-    int r = is_instance(v, Decimal);
+    r = is_instance(v, Decimal.get(), names);
     if (r < 0) return nullptr;
-    if (r) return decimal_str(v);
-    PyObject* datetime = names.get_datetime();
+    if (r) {
+        if (!is_real_decimal(v)) names.ran_python();
+        return decimal_str(v);
+    }
+    Ref datetime = names.get_datetime();
     if (!datetime) return nullptr;
-    r = is_instance(v, datetime);
+    r = is_instance(v, datetime.get(), names);
     if (r < 0) return nullptr;
-    if (r) return call_method(v, state.names.isoformat, nullptr, 0);
+    if (r) {
+        // isoformat() of the C datetime class runs no Python code.
+        if (reinterpret_cast<PyObject*>(Py_TYPE(v)) != datetime.get() ||
+            !type_is_immutable(Py_TYPE(v)))
+            names.ran_python();
+        return call_method(v, state.names.isoformat, nullptr, 0);
+    }
     return new_ref(v);
 }
 
@@ -325,6 +381,28 @@ inline PyObject* base_transform_raw(PyObject*, PyObject* const* args, Py_ssize_t
     return transform_raw(a[0], a[1], names);
 }
 
+// dict(self) for a record whose keys() gave `keys`, built as dict() builds
+// it: the names copied into a new list first, then self[name] stored under
+// each name in turn. New reference.
+inline PyObject* record_as_dict(PyObject* self, PyObject* keys) {
+    Ref names = Ref::steal(PySequence_List(keys));
+    if (!names) return nullptr;
+    Ref d = Ref::steal(PyDict_New());
+    if (!d) return nullptr;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(names.get()); ++i) {
+        Ref key = Ref::borrow(PyList_GET_ITEM(names.get(), i));
+        // self[name] is this module's __getitem__ unless the record's class
+        // overrides it; asked for each name, as any of them may run Python
+        // code that changes the class.
+        const bool own =
+            _PyType_Lookup(Py_TYPE(self), state.names.getitem) == state.getitem_descr;
+        Ref value = Ref::steal(own ? get_or_none(self, key.get())
+                                   : PyObject_GetItem(self, key.get()));
+        if (!value || PyDict_SetItem(d.get(), key.get(), value.get()) < 0) return nullptr;
+    }
+    return d.release();
+}
+
 inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
@@ -334,28 +412,33 @@ inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t 
         // dict(self): the names from self.keys(), each value from self[name].
         Ref keys = Ref::steal(call_method(self, state.names.keys, nullptr, 0));
         if (!keys) return nullptr;
-        if (!PyList_CheckExact(keys.get())) {
-            keys = Ref::steal(PySequence_List(keys.get()));
-            if (!keys) return nullptr;
-        }
-        const bool own_getitem =
-            _PyType_Lookup(Py_TYPE(self), state.names.getitem) == state.getitem_descr;
-        // The common case: a record of one of this module's classes, unchanged,
-        // whose keys() is its own slot list: read the slots directly.
-        const RecordClass* rc = own_getitem ? RecordClass::of(Py_TYPE(self)) : nullptr;
-        const bool direct = rc && rc->unchanged() && rc->is_slot_list(keys.get());
+        // The common case: a record of one of this module's classes as the
+        // module made it, whose keys() is its own slot list. Its slots are
+        // read directly: that runs no Python code, and the slot names are
+        // distinct, so it gives what dict(self) gives.
+        const RecordClass* rc = RecordClass::of(Py_TYPE(self));
         std::vector<std::pair<Ref, Ref>> items;
-        items.reserve(static_cast<size_t>(PyList_GET_SIZE(keys.get())));
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
-            Ref key = Ref::borrow(PyList_GET_ITEM(keys.get(), i));
-            Ref value = Ref::steal(direct        ? rc->read(self, i)
-                                   : own_getitem ? get_or_none(self, key.get())
-                                                 : PyObject_GetItem(self, key.get()));
-            if (!value) return nullptr;
-            items.emplace_back(std::move(key), std::move(value));
+        Ref plain;  // dict(self), for any other record
+        if (rc && rc->unchanged() && rc->is_slot_list(keys.get())) {
+            items.reserve(static_cast<size_t>(rc->size()));
+            for (Py_ssize_t i = 0; i < rc->size(); ++i)
+                items.emplace_back(Ref::borrow(PyList_GET_ITEM(keys.get(), i)),
+                                   Ref::steal(rc->read(self, i)));
+        } else {
+            plain = Ref::steal(record_as_dict(self, keys.get()));
+            if (!plain) return nullptr;
         }
         const int raw = a[0] ? PyObject_IsTrue(a[0]) : 0;
         if (raw < 0) return nullptr;
+        if (!raw && plain) return plain.release();
+        if (plain) {
+            // Nothing else holds `plain`, so it cannot change while it is read.
+            items.reserve(static_cast<size_t>(PyDict_GET_SIZE(plain.get())));
+            Py_ssize_t pos = 0;
+            PyObject *k, *v;
+            while (PyDict_Next(plain.get(), &pos, &k, &v))
+                items.emplace_back(Ref::borrow(k), Ref::borrow(v));
+        }
         Ref transform;
         if (raw) {
             transform = Ref::steal(PyObject_GetAttr(self, state.names.transform_raw));
@@ -377,6 +460,8 @@ inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t 
                 PyObject* targs[2] = {k, kv.second.get()};
                 v = Ref::steal(vectorcall(transform.get(), targs, 2, nullptr));
             }
+            // Storing under a str subclass runs its __hash__ and __eq__.
+            if (!PyUnicode_CheckExact(k)) names.ran_python();
             if (!v || PyDict_SetItem(d.get(), k, v.get()) < 0) return nullptr;
         }
         return d.release();
