@@ -25,6 +25,7 @@ struct Names {
     PyObject* datetime = nullptr;
     PyObject* isoformat = nullptr;
     PyObject* slots = nullptr;           // "__slots__"
+    PyObject* class_ = nullptr;          // "__class__"
     PyObject* keys = nullptr;
     PyObject* getitem = nullptr;         // "__getitem__"
     PyObject* transform_raw = nullptr;   // "_transform_raw"
@@ -41,6 +42,7 @@ struct Names {
             {&Decimal, "Decimal"},       {&datetime_parser, "datetime_parser"},
             {&dt, "dt"},                 {&datetime, "datetime"},
             {&isoformat, "isoformat"},   {&slots, "__slots__"},
+            {&class_, "__class__"},
             {&keys, "keys"},             {&getitem, "__getitem__"},
             {&transform_raw, "_transform_raw"},
             {&startswith, "startswith"}, {&underscore, "_"},
@@ -69,6 +71,7 @@ struct ModuleState {
     PyObject* base = nullptr;          // QuoteBase / DepthBase
     PyObject* getitem_descr = nullptr; // the base class's own __getitem__ descriptor
     PyObject* transform_fn = nullptr; // the function inside the base's _transform_raw
+    PyObject* object_class = nullptr;  // object's own __class__ descriptor
     PyObject* decimal_cache = nullptr; // dict: plain number text -> Decimal (see decimals.h)
     DecimalText decimal_text[kDecimalTextSlots];  // Decimal -> str (see decimals.h)
     Names names;

@@ -175,6 +175,9 @@ public:
         return new_ref(v ? v : Py_None);
     }
 
+    // The interned name of slot i (kept for the life of the process).
+    PyObject* slot_name(Py_ssize_t i) const { return slot_names_[static_cast<size_t>(i)]; }
+
     static const RecordClass* of(PyTypeObject* tp) {
         for (const RecordClass* r : record_classes)
             if (r && r->type_ == reinterpret_cast<PyObject*>(tp)) return r;
@@ -234,33 +237,37 @@ inline PyObject* get_or_none(PyObject* self, PyObject* key) {
 // runs it for every value of a record and carries the names from one value to
 // the next only while nothing has happened that could run Python code (which
 // could rebind them): every step below that may run Python code calls
-// ran_python(), and the next use looks the names up afresh.
+// ran_python(), and the next use looks the names up afresh. A name handed out
+// stays valid until the next get_*() call.
 struct RawNames {
     Ref decimal;   // the module's Decimal
     Ref datetime;  // the module's dt.datetime
+    bool stale = false;
 
-    void ran_python() {
-        decimal.reset();
-        datetime.reset();
+    void ran_python() { stale = true; }
+    void refresh() {
+        if (stale) {
+            decimal.reset();
+            datetime.reset();
+            stale = false;
+        }
     }
-    Ref get_decimal() {
+    PyObject* get_decimal() {
+        refresh();
         if (!decimal) decimal = state.global_ref(state.names.Decimal);
-        return Ref::borrow(decimal.get());
+        return decimal.get();
     }
-    Ref get_datetime() {
+    PyObject* get_datetime() {
+        refresh();
         if (!datetime) {
             Ref dt = state.global_ref(state.names.dt);
-            if (!dt) return Ref();
-            Ref found = Ref::steal(PyObject_GetAttr(dt.get(), state.names.datetime));
+            if (!dt) return nullptr;
+            datetime = Ref::steal(PyObject_GetAttr(dt.get(), state.names.datetime));
             // An attribute a module holds is read without running Python
             // code; any other object's may run it.
-            if (!PyModule_CheckExact(dt.get())) {
-                ran_python();
-                return found;
-            }
-            datetime = std::move(found);
+            if (!PyModule_CheckExact(dt.get())) ran_python();
         }
-        return Ref::borrow(datetime.get());
+        return datetime.get();
     }
 };
 
@@ -311,17 +318,19 @@ inline PyObject* str_list(PyObject* v, RawNames& names) {
     }
 }
 
-// isinstance(v, cls). For the plain built-in values a record mostly holds
-// (int, str, list, None, ...) whose __class__ cannot differ from their type,
-// and a class whose metaclass is `type` itself, the answer is the subtype
-// test alone, which runs no Python code; the general protocol would also
-// look up v.__class__.
+// isinstance(v, cls). When `cls` is a class whose metaclass is `type` itself
+// and `v` is a plain built-in value (int, str, list, None, ...) or an object
+// whose __class__ is the ordinary one (read through the plain attribute
+// lookup from object's own descriptor), the answer is the subtype test
+// alone, which runs no Python code; otherwise the general protocol runs.
 inline int is_instance(PyObject* v, PyObject* cls, RawNames& names) {
     PyTypeObject* tp = Py_TYPE(v);
     if (reinterpret_cast<PyObject*>(tp) == cls) return 1;
     if (PyType_CheckExact(cls) &&
         (PyLong_CheckExact(v) || PyUnicode_CheckExact(v) || PyList_CheckExact(v) ||
-         v == Py_None || PyBool_Check(v) || PyFloat_CheckExact(v) || PyTuple_CheckExact(v)))
+         v == Py_None || PyBool_Check(v) || PyFloat_CheckExact(v) || PyTuple_CheckExact(v) ||
+         (tp->tp_getattro == PyObject_GenericGetAttr &&
+          _PyType_Lookup(tp, state.names.class_) == state.object_class)))
         return PyType_IsSubtype(tp, reinterpret_cast<PyTypeObject*>(cls));
     names.ran_python();
     return PyObject_IsInstance(v, cls);
@@ -333,21 +342,21 @@ inline PyObject* transform_raw(PyObject* k, PyObject* v, RawNames& names) {
     int r = is_price_list_key(k, names);
     if (r < 0) return nullptr;
     if (r) return str_list(v, names);
-    Ref Decimal = names.get_decimal();
+    PyObject* Decimal = names.get_decimal();
     if (!Decimal) return nullptr;
-    r = is_instance(v, Decimal.get(), names);
+    r = is_instance(v, Decimal, names);
     if (r < 0) return nullptr;
     if (r) {
         if (!is_real_decimal(v)) names.ran_python();
         return decimal_str(v);
     }
-    Ref datetime = names.get_datetime();
+    PyObject* datetime = names.get_datetime();
     if (!datetime) return nullptr;
-    r = is_instance(v, datetime.get(), names);
+    r = is_instance(v, datetime, names);
     if (r < 0) return nullptr;
     if (r) {
         // isoformat() of the C datetime class runs no Python code.
-        if (reinterpret_cast<PyObject*>(Py_TYPE(v)) != datetime.get() ||
+        if (reinterpret_cast<PyObject*>(Py_TYPE(v)) != datetime ||
             !type_is_immutable(Py_TYPE(v)))
             names.ran_python();
         return call_method(v, state.names.isoformat, nullptr, 0);
@@ -403,6 +412,40 @@ inline PyObject* record_as_dict(PyObject* self, PyObject* keys) {
     return d.release();
 }
 
+// The dict that to_dict returns for a record whose dict(self) holds
+// key_at(i) -> value_at(i), i < n (the caller holds all of them for the
+// whole call): the values themselves, or, when `raw` is true, each passed
+// through self._transform_raw(key, value). New reference.
+template <class KeyAt, class ValueAt>
+PyObject* record_dict(PyObject* self, int raw, Py_ssize_t n, KeyAt key_at, ValueAt value_at) {
+    Ref d = Ref::steal(_PyDict_NewPresized(n));
+    if (!d) return nullptr;
+    if (!raw) {
+        for (Py_ssize_t i = 0; i < n; ++i)
+            if (PyDict_SetItem(d.get(), key_at(i), value_at(i)) < 0) return nullptr;
+        return d.release();
+    }
+    Ref transform = Ref::steal(PyObject_GetAttr(self, state.names.transform_raw));
+    if (!transform) return nullptr;
+    const bool own_transform = transform.get() == state.transform_fn;
+    RawNames names;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* k = key_at(i);
+        Ref v;
+        if (own_transform) {
+            if (!str_or_none("_transform_raw", "k", k)) return nullptr;
+            v = Ref::steal(transform_raw(k, value_at(i), names));
+        } else {
+            PyObject* targs[2] = {k, value_at(i)};
+            v = Ref::steal(vectorcall(transform.get(), targs, 2, nullptr));
+        }
+        // Storing under a str subclass runs its __hash__ and __eq__.
+        if (!PyUnicode_CheckExact(k)) names.ran_python();
+        if (!v || PyDict_SetItem(d.get(), k, v.get()) < 0) return nullptr;
+    }
+    return d.release();
+}
+
 inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
@@ -412,59 +455,37 @@ inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t 
         // dict(self): the names from self.keys(), each value from self[name].
         Ref keys = Ref::steal(call_method(self, state.names.keys, nullptr, 0));
         if (!keys) return nullptr;
-        // The common case: a record of one of this module's classes as the
-        // module made it, whose keys() is its own slot list. Its slots are
-        // read directly: that runs no Python code, and the slot names are
-        // distinct, so it gives what dict(self) gives.
         const RecordClass* rc = RecordClass::of(Py_TYPE(self));
-        std::vector<std::pair<Ref, Ref>> items;
-        Ref plain;  // dict(self), for any other record
         if (rc && rc->unchanged() && rc->is_slot_list(keys.get())) {
-            items.reserve(static_cast<size_t>(rc->size()));
-            for (Py_ssize_t i = 0; i < rc->size(); ++i)
-                items.emplace_back(Ref::borrow(PyList_GET_ITEM(keys.get(), i)),
-                                   Ref::steal(rc->read(self, i)));
-        } else {
-            plain = Ref::steal(record_as_dict(self, keys.get()));
-            if (!plain) return nullptr;
+            // The common case: a record of one of this module's classes as
+            // the module made it, whose keys() is its own slot list. Its
+            // slots are read directly: that runs no Python code, and the slot
+            // names are distinct, so it gives what dict(self) gives.
+            const Py_ssize_t n = rc->size();
+            Ref values[RecordClass::kMaxSlots];
+            for (Py_ssize_t i = 0; i < n; ++i) values[i] = Ref::steal(rc->read(self, i));
+            const int raw = a[0] ? PyObject_IsTrue(a[0]) : 0;
+            if (raw < 0) return nullptr;
+            return record_dict(
+                self, raw, n, [rc](Py_ssize_t i) { return rc->slot_name(i); },
+                [&values](Py_ssize_t i) { return values[i].get(); });
         }
+        Ref plain = Ref::steal(record_as_dict(self, keys.get()));
+        if (!plain) return nullptr;
         const int raw = a[0] ? PyObject_IsTrue(a[0]) : 0;
         if (raw < 0) return nullptr;
-        if (!raw && plain) return plain.release();
-        if (plain) {
-            // Nothing else holds `plain`, so it cannot change while it is read.
-            items.reserve(static_cast<size_t>(PyDict_GET_SIZE(plain.get())));
-            Py_ssize_t pos = 0;
-            PyObject *k, *v;
-            while (PyDict_Next(plain.get(), &pos, &k, &v))
-                items.emplace_back(Ref::borrow(k), Ref::borrow(v));
-        }
-        Ref transform;
-        if (raw) {
-            transform = Ref::steal(PyObject_GetAttr(self, state.names.transform_raw));
-            if (!transform) return nullptr;
-        }
-        const bool own_transform = transform.get() == state.transform_fn;
-        RawNames names;
-        Ref d = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(items.size())));
-        if (!d) return nullptr;
-        for (auto& kv : items) {
-            PyObject* k = kv.first.get();
-            Ref v;
-            if (!raw) {
-                v = Ref::borrow(kv.second.get());
-            } else if (own_transform) {
-                if (!str_or_none("_transform_raw", "k", k)) return nullptr;
-                v = Ref::steal(transform_raw(k, kv.second.get(), names));
-            } else {
-                PyObject* targs[2] = {k, kv.second.get()};
-                v = Ref::steal(vectorcall(transform.get(), targs, 2, nullptr));
-            }
-            // Storing under a str subclass runs its __hash__ and __eq__.
-            if (!PyUnicode_CheckExact(k)) names.ran_python();
-            if (!v || PyDict_SetItem(d.get(), k, v.get()) < 0) return nullptr;
-        }
-        return d.release();
+        if (!raw) return plain.release();
+        // Nothing else holds `plain`, so it cannot change while it is read.
+        std::vector<std::pair<Ref, Ref>> items;
+        items.reserve(static_cast<size_t>(PyDict_GET_SIZE(plain.get())));
+        Py_ssize_t pos = 0;
+        PyObject *k, *v;
+        while (PyDict_Next(plain.get(), &pos, &k, &v))
+            items.emplace_back(Ref::borrow(k), Ref::borrow(v));
+        return record_dict(
+            self, raw, static_cast<Py_ssize_t>(items.size()),
+            [&items](Py_ssize_t i) { return items[static_cast<size_t>(i)].first.get(); },
+            [&items](Py_ssize_t i) { return items[static_cast<size_t>(i)].second.get(); });
     });
 }
 
@@ -535,16 +556,17 @@ inline PyObject* create_base(PyObject* module, const char* name) {
     Ref cls = Ref::steal(make_class(module, name, bases.get(), ns.get(), methods));
     if (!cls) return nullptr;
     PyObject* tp_dict = reinterpret_cast<PyTypeObject*>(cls.get())->tp_dict;
-    PyObject* getitem = PyDict_GetItemWithError(tp_dict, state.names.getitem);
-    PyObject* sm = getitem ? PyDict_GetItemWithError(tp_dict, state.names.transform_raw) : nullptr;
+    Ref getitem = Ref::borrow(PyDict_GetItemWithError(tp_dict, state.names.getitem));
+    Ref sm = Ref::borrow(getitem ? PyDict_GetItemWithError(tp_dict, state.names.transform_raw)
+                                 : nullptr);
     if (!sm) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "base class incomplete");
         return nullptr;
     }
-    Ref fn = Ref::steal(PyObject_GetAttrString(sm, "__func__"));
+    Ref fn = Ref::steal(PyObject_GetAttrString(sm.get(), "__func__"));
     if (!fn) return nullptr;
     state.base = new_ref(cls.get());
-    state.getitem_descr = new_ref(getitem);
+    state.getitem_descr = getitem.release();
     state.transform_fn = fn.release();
     return cls.release();
 }
@@ -555,6 +577,14 @@ inline bool init_state(PyObject* module, const char* repr_kind) {
     state.module = new_ref(module);
     state.dict = PyModule_GetDict(module);
     state.repr_kind = repr_kind;
+    // object's own __class__ descriptor (object's namespace never changes).
+    if (!state.object_class)
+        state.object_class =
+            Ref::borrow(_PyType_Lookup(&PyBaseObject_Type, state.names.class_)).release();
+    if (!state.object_class) {
+        PyErr_SetString(PyExc_SystemError, "object has no __class__");
+        return false;
+    }
     if (!state.decimal_cache) state.decimal_cache = PyDict_New();
     return state.decimal_cache != nullptr;
 }
