@@ -109,3 +109,19 @@ def assert_survives(code, timeout=60, **kw):
     assert proc.returncode == 0, "child ended with %d\nstdout:\n%s\nstderr:\n%s" % (
         proc.returncode, proc.stdout[-3000:], proc.stderr[-3000:])
     return proc.stdout
+
+
+_DELETE = object()
+
+
+def rebinding(namespace, name, value=_DELETE, result=None):
+    """An action that rebinds `namespace.name` to `value` (deletes it when no
+    value is given), dropping the object it held, and returns `result`."""
+    def action(*_args, **_kw):
+        if value is _DELETE:
+            delattr(namespace, name)
+        else:
+            setattr(namespace, name, value)
+        churn()
+        return result
+    return action

@@ -112,20 +112,26 @@ public:
     // of its bases has been set or deleted since, and its bases are the same.
     bool unchanged() const { return watch_.unchanged(); }
 
-    // Stores values[i] in slot i of `self`, an instance of exactly this class
-    // (only while unchanged()). Takes a new reference to each value. The
-    // values it replaces are released only after the last store, so that no
-    // finalizer of theirs runs while the slots are being written.
-    void store(PyObject* self, PyObject* const* values) const {
+    // `self.<slot i> = values[i]` for each slot in order, `self` an instance
+    // of exactly this class (only while unchanged()): writes the slots
+    // directly. Releasing a value it replaces may run a finalizer that
+    // changes the class or the instance's class; from then on the rest go
+    // through setattr. Returns false with an exception set.
+    bool store(PyObject* self, PyObject* const* values) const {
         char* base = reinterpret_cast<char*>(self);
-        PyObject* old[kMaxSlots];
-        const size_t n = offsets_.size();
-        for (size_t i = 0; i < n; ++i) {
-            PyObject** slot = reinterpret_cast<PyObject**>(base + offsets_[i]);
-            old[i] = *slot;
+        const Py_ssize_t n = size();
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject** slot = reinterpret_cast<PyObject**>(base + offsets_[static_cast<size_t>(i)]);
+            PyObject* old = *slot;
             *slot = new_ref(values[i]);
+            if (!old) continue;
+            Py_DECREF(old);
+            if (Py_TYPE(self) == reinterpret_cast<PyTypeObject*>(type_) && unchanged()) continue;
+            for (Py_ssize_t j = i + 1; j < n; ++j)
+                if (PyObject_SetAttr(self, slot_name(j), values[j]) < 0) return false;
+            return true;
         }
-        for (size_t i = 0; i < n; ++i) Py_XDECREF(old[i]);
+        return true;
     }
 
     // `cls(*values)`: a new record. An instance of exactly this class, while
@@ -140,10 +146,7 @@ public:
             PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(cls);
             Ref self = Ref::steal(tp->tp_new(tp, no_args, nullptr));
             if (!self) return nullptr;
-            if (unchanged()) {
-                store(self.get(), values);
-                return self.release();
-            }
+            if (unchanged()) return store(self.get(), values) ? self.release() : nullptr;
             // The allocation ran a collection, and with it a finalizer that
             // changed the class: go on as type.__call__ does after __new__.
             Ref args = Ref::steal(PyTuple_New(size()));
@@ -207,7 +210,7 @@ PyObject* record_init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         if (!R->init_params().parse(args, nargs, kwnames, argv)) return nullptr;
         if (!str_or_none("__init__", "code", argv[0])) return nullptr;
         if (Py_TYPE(self) == reinterpret_cast<PyTypeObject*>(R->type()) && R->unchanged()) {
-            R->store(self, argv);
+            if (!R->store(self, argv)) return nullptr;
         } else {
             for (Py_ssize_t i = 0; i < R->size(); ++i)
                 if (PyObject_SetAttr(self, R->init_params().interned(i), argv[i]) < 0) return nullptr;
@@ -391,11 +394,15 @@ inline PyObject* base_transform_raw(PyObject*, PyObject* const* args, Py_ssize_t
 }
 
 // dict(self) for a record whose keys() gave `keys`, built as dict() builds
-// it: the names copied into a new list first, then self[name] stored under
-// each name in turn. New reference.
+// it: a list of keys() is walked as it stands (it may change meanwhile), any
+// other iterable is copied into a list first; self[name] is stored under each
+// name in turn. New reference.
 inline PyObject* record_as_dict(PyObject* self, PyObject* keys) {
-    Ref names = Ref::steal(PySequence_List(keys));
-    if (!names) return nullptr;
+    Ref names = Ref::borrow(keys);
+    if (!PyList_CheckExact(keys)) {
+        names = Ref::steal(PySequence_List(keys));
+        if (!names) return nullptr;
+    }
     Ref d = Ref::steal(PyDict_New());
     if (!d) return nullptr;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(names.get()); ++i) {
