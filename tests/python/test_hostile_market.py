@@ -216,6 +216,26 @@ print("ok")
 """, prelude=False)
 
 
+@pytest.mark.parametrize("name, module, msg", KINDS, ids=KIND_IDS)
+def test_text_fields_that_re_enter_the_factory(monkeypatch, name, module, msg):
+    # The package's own datetime_parser calls methods of the date text; a str
+    # subclass runs the factory again from inside them.
+    from orvane.backend.solace import utils
+    monkeypatch.setattr(module, "datetime_parser", utils.datetime_parser)
+    cls = getattr(module, name)
+    inner = []
+
+    def replace(self, old, new):
+        inner.append(cls.from_content(**msg))
+        churn()
+        return str.replace(self, old, new)
+
+    code = hostile_str("C1", __eq__=lambda s, o: True, __hash__=lambda s: 1)
+    r = cls.from_content(**fresh(msg, code=code, date=hostile_str(msg["date"], replace=replace)))
+    assert len(inner) == 1 and r.code is code
+    assert r.to_dict(raw=True) == dict(inner[0].to_dict(raw=True), code=code)
+
+
 # ---- to_dict against the pure-Python twin -----------------------------------------------
 
 def rebinds_decimal_in_isoformat(module, cls, msg):

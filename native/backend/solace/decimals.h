@@ -3,7 +3,8 @@
 // Prices arrive as texts ("1015.5", "0.01") and are turned into exact
 // `Decimal`s by calling the module's `Decimal`, looked up at each call. A
 // Decimal is immutable and a price text recurs on tick after tick, so while
-// the module's `Decimal` is the real `decimal.Decimal` the result for a plain
+// the module's `Decimal` is the real `decimal.Decimal` of the C implementation
+// (a class nobody can change) the result for a plain
 // number text (optional sign, digits, at most one point) is kept in a bounded
 // dict and handed out again. Such a text always converts, exactly and
 // independent of the decimal context, so the cache never changes a result or
