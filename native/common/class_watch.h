@@ -34,27 +34,27 @@ inline bool type_is_immutable(PyTypeObject* tp) {
 
 class ClassWatch {
 public:
-    // Remembers the present state of `tp`. Call it once the class is complete.
-    // Returns false with an exception set.
-    bool remember(PyTypeObject* tp) {
+    // Remembers the present state of `tp`, a ready class. Sets no exception:
+    // when a state cannot be taken, unchanged() answers false.
+    void remember(PyTypeObject* tp) {
         tp_ = tp;
 #if PY_VERSION_HEX >= 0x030B0000
         // A lookup of a text gives the class a tag if it has none yet.
-        Ref name = Ref::steal(PyUnicode_InternFromString("__init__"));
-        if (!name) return false;
-        (void)_PyType_Lookup(tp, name.get());
+        static PyObject* const name = PyUnicode_InternFromString("__init__");
+        if (name)
+            (void)_PyType_Lookup(tp, name);
+        else
+            PyErr_Clear();
         tag_ = tp->tp_version_tag;
-        return true;
 #else
         mro_ = Ref::borrow(tp->tp_mro);
-        if (!mro_ || !PyTuple_Check(mro_.get())) {
-            PyErr_SetString(PyExc_SystemError, "class without an MRO");
-            return false;
-        }
         versions_.clear();
+        if (!mro_ || !PyTuple_Check(mro_.get())) {
+            tp_ = nullptr;
+            return;
+        }
         for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(mro_.get()); ++i)
             versions_.push_back(dict_version(PyTuple_GET_ITEM(mro_.get(), i)));
-        return true;
 #endif
     }
 

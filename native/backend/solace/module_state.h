@@ -26,6 +26,7 @@ struct Names {
     PyObject* isoformat = nullptr;
     PyObject* slots = nullptr;           // "__slots__"
     PyObject* class_ = nullptr;          // "__class__"
+    PyObject* dunder_init = nullptr;     // "__init__"
     PyObject* keys = nullptr;
     PyObject* getitem = nullptr;         // "__getitem__"
     PyObject* transform_raw = nullptr;   // "_transform_raw"
@@ -42,7 +43,7 @@ struct Names {
             {&Decimal, "Decimal"},       {&datetime_parser, "datetime_parser"},
             {&dt, "dt"},                 {&datetime, "datetime"},
             {&isoformat, "isoformat"},   {&slots, "__slots__"},
-            {&class_, "__class__"},
+            {&class_, "__class__"},     {&dunder_init, "__init__"},
             {&keys, "keys"},             {&getitem, "__getitem__"},
             {&transform_raw, "_transform_raw"},
             {&startswith, "startswith"}, {&underscore, "_"},

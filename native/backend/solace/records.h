@@ -78,6 +78,7 @@ public:
         if (!cls) return nullptr;
         // Where each slot lives, from the member descriptors type() made.
         offsets_.clear();
+        member_descrs_.clear();
         PyObject* tp_dict = reinterpret_cast<PyTypeObject*>(cls.get())->tp_dict;
         for (Py_ssize_t i = 0; i < size(); ++i) {
             PyObject* d = PyDict_GetItemWithError(tp_dict, init_params_.interned(i));
@@ -93,11 +94,25 @@ public:
                 return nullptr;
             }
             offsets_.push_back(m->offset);
+            member_descrs_.push_back(new_ref(d));  // held for the life of the process
         }
-        // The class is complete: what the fast paths rely on (object.__new__,
+        // The class is complete. What the fast paths rely on (object.__new__,
         // this module's __init__, the plain __setattr__ and __getattribute__,
         // the slot descriptors) holds while the class stays as it is now.
-        if (!watch_.remember(reinterpret_cast<PyTypeObject*>(cls.get()))) return nullptr;
+        PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(cls.get());
+        init_descr_ = Ref::borrow(_PyType_Lookup(tp, state.names.dunder_init)).release();
+        if (!init_descr_) {
+            PyErr_Format(PyExc_SystemError, "%s: no __init__", name_);
+            return nullptr;
+        }
+        tp_new_ = tp->tp_new;
+        tp_init_ = tp->tp_init;
+        tp_setattro_ = tp->tp_setattro;
+        tp_getattro_ = tp->tp_getattro;
+        // Never destroyed: they may hold objects until the process ends.
+        if (!watch_) watch_ = new ClassWatch;
+        if (!rejected_) rejected_ = new ClassWatch;
+        watch_->remember(tp);
         type_ = new_ref(cls.get());  // held for the life of the process
         for (RecordClass*& r : record_classes) {
             if (!r || r == this) {
@@ -108,9 +123,10 @@ public:
         return cls.release();
     }
 
-    // True while the class is unchanged since create(): no attribute of it or
-    // of its bases has been set or deleted since, and its bases are the same.
-    bool unchanged() const { return watch_.unchanged(); }
+    // True while the class is fit for the fast paths: unchanged since create()
+    // (no attribute of it or of its bases set or deleted, the same bases), or
+    // changed only where they do not look (revalidate()).
+    bool unchanged() const { return watch_ && (watch_->unchanged() || revalidate()); }
 
     // `self.<slot i> = values[i]` for each slot in order, `self` an instance
     // of exactly this class (only while unchanged()): writes the slots
@@ -188,12 +204,40 @@ public:
     }
 
 private:
+    // The class changed since it was last found fit: it still is when all
+    // the fast paths rely on is as create() found it. A change elsewhere,
+    // such as the `__slotnames__` that copy and pickle store on the class,
+    // leaves it fit. The answer holds until the class changes again.
+    bool revalidate() const {
+        if (rejected_->unchanged()) return false;
+        PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(type_);
+        ClassWatch now;
+        now.remember(tp);
+        bool fit = tp->tp_new == tp_new_ && tp->tp_init == tp_init_ &&
+                   tp->tp_setattro == tp_setattro_ && tp->tp_getattro == tp_getattro_ &&
+                   _PyType_Lookup(tp, state.names.dunder_init) == init_descr_;
+        for (Py_ssize_t i = 0; fit && i < size(); ++i)
+            fit = _PyType_Lookup(tp, slot_name(i)) == member_descrs_[static_cast<size_t>(i)];
+        // A lookup can run Python code (a str subclass as a key of a class
+        // namespace) that changes the class again: then nothing is concluded.
+        if (!now.unchanged()) return false;
+        *(fit ? watch_ : rejected_) = std::move(now);
+        return fit;
+    }
+
     const char* name_;
     Params init_params_;
     PyObject* type_ = nullptr;
-    std::vector<PyObject*> slot_names_;  // interned, in slot order
+    std::vector<PyObject*> slot_names_;     // interned, in slot order
     std::vector<Py_ssize_t> offsets_;
-    ClassWatch watch_;
+    std::vector<PyObject*> member_descrs_;  // the slot descriptors type() made
+    PyObject* init_descr_ = nullptr;        // this module's __init__ descriptor
+    newfunc tp_new_ = nullptr;
+    initproc tp_init_ = nullptr;
+    setattrofunc tp_setattro_ = nullptr;
+    getattrofunc tp_getattro_ = nullptr;
+    ClassWatch* watch_ = nullptr;     // the class as last found fit
+    ClassWatch* rejected_ = nullptr;  // the class as last found unfit
 };
 
 // __init__(self, <one argument per slot>): checks that `code` is a str or
