@@ -141,3 +141,19 @@ def partial_dropping(fn, *args):
         call.__setstate__((fn, (), {}, None))
         churn()
     return call, drop
+
+
+_DELETE = object()
+
+
+def rebinding(namespace, name, value=_DELETE, result=None):
+    """An action that rebinds `namespace.name` to `value` (deletes it when no
+    value is given), dropping the object it held, and returns `result`."""
+    def action(*_args, **_kw):
+        if value is _DELETE:
+            delattr(namespace, name)
+        else:
+            setattr(namespace, name, value)
+        churn()
+        return result
+    return action

@@ -3,7 +3,8 @@
 // Prices arrive as texts ("1015.5", "0.01") and are turned into exact
 // `Decimal`s by calling the module's `Decimal`, looked up at each call. A
 // Decimal is immutable and a price text recurs on tick after tick, so while
-// the module's `Decimal` is the real `decimal.Decimal` the result for a plain
+// the module's `Decimal` is the real `decimal.Decimal` of the C implementation
+// (a class nobody can change) the result for a plain
 // number text (optional sign, digits, at most one point) is kept in a bounded
 // dict and handed out again. Such a text always converts, exactly and
 // independent of the decimal context, so the cache never changes a result or
@@ -11,11 +12,28 @@
 #pragma once
 
 #include "backend/solace/module_state.h"
+#include "common/class_watch.h"
 
 #include <cstdint>
 
 namespace orvane {
 namespace solace {
+
+// Keeps the module's `Decimal`, as just imported, as the class whose results
+// the caches below may hold. Only an immutable class qualifies (the C
+// implementation): the pure-Python one can have its `__new__` or `__str__`
+// replaced, and then every conversion goes to it. Returns false with an
+// exception set.
+inline bool remember_real_decimal() {
+    PyObject* d = PyDict_GetItemWithError(state.dict, state.names.Decimal);
+    if (!d) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ImportError, "cannot import name 'Decimal'");
+        return false;
+    }
+    if (PyType_Check(d) && type_is_immutable(reinterpret_cast<PyTypeObject*>(d)))
+        state.real_decimal = new_ref(d);
+    return true;
+}
 
 // Entries kept before the cache is emptied and refilled.
 constexpr Py_ssize_t kDecimalCacheSize = 16384;
@@ -80,9 +98,15 @@ inline void remember_text(PyObject* d) {
     Py_XDECREF(old_text);
 }
 
+// True when `v` is an instance of exactly the real Decimal class, whose str()
+// runs no Python code.
+inline bool is_real_decimal(PyObject* v) {
+    return state.real_decimal && reinterpret_cast<PyObject*>(Py_TYPE(v)) == state.real_decimal;
+}
+
 // str(v), from the table when `v` is one of the Decimals it holds.
 inline PyObject* decimal_str(PyObject* v) {
-    if (reinterpret_cast<PyObject*>(Py_TYPE(v)) == state.real_decimal) {
+    if (is_real_decimal(v)) {
         const DecimalText& slot = decimal_text_slot(v);
         if (slot.decimal == v) return new_ref(slot.text);
     }
@@ -91,7 +115,7 @@ inline PyObject* decimal_str(PyObject* v) {
 
 // `Decimal(x)` with `Decimal` the object the caller just looked up. New reference.
 inline PyObject* to_decimal(PyObject* Decimal, PyObject* x) {
-    if (Decimal != state.real_decimal || !PyUnicode_CheckExact(x)) {
+    if (!state.real_decimal || Decimal != state.real_decimal || !PyUnicode_CheckExact(x)) {
         Ref keep = Ref::borrow(Decimal);  // any callable may stand in for Decimal
         return call1(Decimal, x);
     }
@@ -113,23 +137,23 @@ inline PyObject* to_decimal(PyObject* Decimal, PyObject* x) {
 
 // `Decimal(x)` with `Decimal` looked up in the module namespace now.
 inline PyObject* decimal_of(PyObject* x) {
-    PyObject* Decimal = state.global(state.names.Decimal);
-    return Decimal ? to_decimal(Decimal, x) : nullptr;
+    Ref Decimal = state.global_ref(state.names.Decimal);
+    return Decimal ? to_decimal(Decimal.get(), x) : nullptr;
 }
 
 // `Decimal(x) if x else Decimal("0.0")` for x a str or None.
 inline PyObject* decimal_or_zero(PyObject* x) {
-    PyObject* Decimal = state.global(state.names.Decimal);
+    Ref Decimal = state.global_ref(state.names.Decimal);
     if (!Decimal) return nullptr;
     const bool empty = x == Py_None || (PyUnicode_Check(x) && PyUnicode_GET_LENGTH(x) == 0);
-    return to_decimal(Decimal, empty ? state.names.text_0_0 : x);
+    return to_decimal(Decimal.get(), empty ? state.names.text_0_0 : x);
 }
 
 // `list(map(Decimal, x))`: a new list, Decimal applied to each element in order.
 inline PyObject* decimal_list(PyObject* x) {
-    PyObject* Decimal = state.global(state.names.Decimal);
+    Ref keep_decimal = state.global_ref(state.names.Decimal);  // map() holds its function
+    PyObject* Decimal = keep_decimal.get();
     if (!Decimal) return nullptr;
-    Ref keep_decimal = Ref::borrow(Decimal);  // map() holds its function
     if (PyList_CheckExact(x) || PyTuple_CheckExact(x)) {
         Ref seq = Ref::borrow(x);
         Ref out = Ref::steal(PyList_New(0));

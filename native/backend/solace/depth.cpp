@@ -226,7 +226,7 @@ bool init(PyObject* m) {
     if (!import_as(m, "datetime", "dt")) return false;
     if (!import_from(m, "typing", {"Dict", "List", "Any"})) return false;
     if (!import_from(m, "decimal", {"Decimal"})) return false;
-    state.real_decimal = new_ref(PyDict_GetItemWithError(state.dict, state.names.Decimal));
+    if (!remember_real_decimal()) return false;
     if (!import_from(m, "utils", {"datetime_parser"}, 1)) return false;
     Ref base = Ref::steal(create_base(m, "DepthBase"));
     if (!base || PyObject_SetAttrString(m, "DepthBase", base.get()) < 0) return false;

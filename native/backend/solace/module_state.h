@@ -25,6 +25,8 @@ struct Names {
     PyObject* datetime = nullptr;
     PyObject* isoformat = nullptr;
     PyObject* slots = nullptr;           // "__slots__"
+    PyObject* class_ = nullptr;          // "__class__"
+    PyObject* dunder_init = nullptr;     // "__init__"
     PyObject* keys = nullptr;
     PyObject* getitem = nullptr;         // "__getitem__"
     PyObject* transform_raw = nullptr;   // "_transform_raw"
@@ -41,6 +43,7 @@ struct Names {
             {&Decimal, "Decimal"},       {&datetime_parser, "datetime_parser"},
             {&dt, "dt"},                 {&datetime, "datetime"},
             {&isoformat, "isoformat"},   {&slots, "__slots__"},
+            {&class_, "__class__"},     {&dunder_init, "__init__"},
             {&keys, "keys"},             {&getitem, "__getitem__"},
             {&transform_raw, "_transform_raw"},
             {&startswith, "startswith"}, {&underscore, "_"},
@@ -65,10 +68,11 @@ struct ModuleState {
     PyObject* module = nullptr;        // strong reference, never released
     PyObject* dict = nullptr;          // the module's namespace (borrowed from module)
     const char* repr_kind = "";        // "Quote" or "Depth"
-    PyObject* real_decimal = nullptr;  // decimal.Decimal as imported at initialisation
+    PyObject* real_decimal = nullptr;  // decimal.Decimal as imported, if immutable (decimals.h)
     PyObject* base = nullptr;          // QuoteBase / DepthBase
     PyObject* getitem_descr = nullptr; // the base class's own __getitem__ descriptor
     PyObject* transform_fn = nullptr; // the function inside the base's _transform_raw
+    PyObject* object_class = nullptr;  // object's own __class__ descriptor
     PyObject* decimal_cache = nullptr; // dict: plain number text -> Decimal (see decimals.h)
     DecimalText decimal_text[kDecimalTextSlots];  // Decimal -> str (see decimals.h)
     Names names;

@@ -194,7 +194,7 @@ bool init(PyObject* m) {
     if (!import_as(m, "datetime", "dt")) return false;
     if (!import_from(m, "typing", {"Dict", "List", "Any"})) return false;
     if (!import_from(m, "decimal", {"Decimal"})) return false;
-    state.real_decimal = new_ref(PyDict_GetItemWithError(state.dict, state.names.Decimal));
+    if (!remember_real_decimal()) return false;
     if (!import_from(m, "utils", {"datetime_parser"}, 1)) return false;
     if (!import_from(m, "orvane.contracts", {"Contract", "Future", "Stock", "Option", "Index"}))
         return false;

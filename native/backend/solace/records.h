@@ -15,14 +15,15 @@
 // an __init__ that stores its arguments in slot order. A RecordClass
 // remembers where each slot lives in the instance so that the factories and
 // __init__ can fill an instance of the exact class directly; that shortcut is
-// taken only while the class is as this module made it (its type version tag
-// is unchanged), so a class patched at run time, or a subclass, goes through
+// taken only while the class and its bases are as this module made them
+// (ClassWatch), so a class patched at run time, or a subclass, goes through
 // the ordinary attribute and call protocol.
 #pragma once
 
 #include "backend/solace/decimals.h"
 #include "backend/solace/module_state.h"
 #include "common/args.h"
+#include "common/class_watch.h"
 #include "common/classes.h"
 
 #include <structmember.h>
@@ -41,6 +42,10 @@ inline RecordClass* record_classes[4] = {};
 
 class RecordClass {
 public:
+    // The most slots a record class may have (the fast paths keep one
+    // pointer per slot on the stack).
+    static constexpr Py_ssize_t kMaxSlots = 64;
+
     RecordClass(const char* name, std::initializer_list<const char*> slots)
         : name_(name), init_params_("__init__", slots, static_cast<Py_ssize_t>(slots.size()), 1) {}
 
@@ -52,6 +57,10 @@ public:
     // Makes the class: type(name, (base,), {"__slots__": [...], ...}) with
     // `methods` bound into it. Returns a new reference.
     PyObject* create(PyObject* module, PyObject* base, Method* methods) {
+        if (size() > kMaxSlots) {
+            PyErr_Format(PyExc_SystemError, "%s: too many slots", name_);
+            return nullptr;
+        }
         Ref slots = Ref::steal(PyList_New(size()));
         if (!slots) return nullptr;
         slot_names_.clear();
@@ -69,6 +78,7 @@ public:
         if (!cls) return nullptr;
         // Where each slot lives, from the member descriptors type() made.
         offsets_.clear();
+        member_descrs_.clear();
         PyObject* tp_dict = reinterpret_cast<PyTypeObject*>(cls.get())->tp_dict;
         for (Py_ssize_t i = 0; i < size(); ++i) {
             PyObject* d = PyDict_GetItemWithError(tp_dict, init_params_.interned(i));
@@ -84,7 +94,25 @@ public:
                 return nullptr;
             }
             offsets_.push_back(m->offset);
+            member_descrs_.push_back(new_ref(d));  // held for the life of the process
         }
+        // The class is complete. What the fast paths rely on (object.__new__,
+        // this module's __init__, the plain __setattr__ and __getattribute__,
+        // the slot descriptors) holds while the class stays as it is now.
+        PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(cls.get());
+        init_descr_ = Ref::borrow(_PyType_Lookup(tp, state.names.dunder_init)).release();
+        if (!init_descr_) {
+            PyErr_Format(PyExc_SystemError, "%s: no __init__", name_);
+            return nullptr;
+        }
+        tp_new_ = tp->tp_new;
+        tp_init_ = tp->tp_init;
+        tp_setattro_ = tp->tp_setattro;
+        tp_getattro_ = tp->tp_getattro;
+        // Never destroyed: they may hold objects until the process ends.
+        if (!watch_) watch_ = new ClassWatch;
+        if (!rejected_) rejected_ = new ClassWatch;
+        watch_->remember(tp);
         type_ = new_ref(cls.get());  // held for the life of the process
         for (RecordClass*& r : record_classes) {
             if (!r || r == this) {
@@ -92,26 +120,34 @@ public:
                 break;
             }
         }
-        // A lookup gives the class a version tag; remember it.
-        (void)_PyType_Lookup(reinterpret_cast<PyTypeObject*>(type_), state.names.slots);
-        tag_ = valid_tag();
         return cls.release();
     }
 
-    // True while the class is unchanged since create(): no attribute of it or
-    // of its bases has been set or deleted since.
-    bool unchanged() const { return tag_ != 0 && valid_tag() == tag_; }
+    // True while the class is fit for the fast paths: unchanged since create()
+    // (no attribute of it or of its bases set or deleted, the same bases), or
+    // changed only where they do not look (revalidate()).
+    bool unchanged() const { return watch_ && (watch_->unchanged() || revalidate()); }
 
-    // Stores values[i] in slot i of `self`, an instance of exactly this class
-    // (only while unchanged()). Takes a new reference to each value.
-    void store(PyObject* self, PyObject* const* values) const {
+    // `self.<slot i> = values[i]` for each slot in order, `self` an instance
+    // of exactly this class (only while unchanged()): writes the slots
+    // directly. Releasing a value it replaces may run a finalizer that
+    // changes the class or the instance's class; from then on the rest go
+    // through setattr. Returns false with an exception set.
+    bool store(PyObject* self, PyObject* const* values) const {
         char* base = reinterpret_cast<char*>(self);
-        for (size_t i = 0; i < offsets_.size(); ++i) {
-            PyObject** slot = reinterpret_cast<PyObject**>(base + offsets_[i]);
+        const Py_ssize_t n = size();
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            PyObject** slot = reinterpret_cast<PyObject**>(base + offsets_[static_cast<size_t>(i)]);
             PyObject* old = *slot;
             *slot = new_ref(values[i]);
-            Py_XDECREF(old);
+            if (!old) continue;
+            Py_DECREF(old);
+            if (Py_TYPE(self) == reinterpret_cast<PyTypeObject*>(type_) && unchanged()) continue;
+            for (Py_ssize_t j = i + 1; j < n; ++j)
+                if (PyObject_SetAttr(self, slot_name(j), values[j]) < 0) return false;
+            return true;
         }
+        return true;
     }
 
     // `cls(*values)`: a new record. An instance of exactly this class, while
@@ -124,10 +160,18 @@ public:
             static PyObject* no_args = PyTuple_New(0);
             if (!no_args) return nullptr;
             PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(cls);
-            PyObject* self = tp->tp_new(tp, no_args, nullptr);
+            Ref self = Ref::steal(tp->tp_new(tp, no_args, nullptr));
             if (!self) return nullptr;
-            store(self, values);
-            return self;
+            if (unchanged()) return store(self.get(), values) ? self.release() : nullptr;
+            // The allocation ran a collection, and with it a finalizer that
+            // changed the class: go on as type.__call__ does after __new__.
+            Ref args = Ref::steal(PyTuple_New(size()));
+            if (!args) return nullptr;
+            for (Py_ssize_t i = 0; i < size(); ++i)
+                PyTuple_SET_ITEM(args.get(), i, new_ref(values[i]));
+            initproc init = Py_TYPE(self.get())->tp_init;
+            if (init && init(self.get(), args.get(), nullptr) < 0) return nullptr;
+            return self.release();
         }
         return vectorcall(cls, values, static_cast<size_t>(size()), nullptr);
     }
@@ -150,6 +194,9 @@ public:
         return new_ref(v ? v : Py_None);
     }
 
+    // The interned name of slot i (kept for the life of the process).
+    PyObject* slot_name(Py_ssize_t i) const { return slot_names_[static_cast<size_t>(i)]; }
+
     static const RecordClass* of(PyTypeObject* tp) {
         for (const RecordClass* r : record_classes)
             if (r && r->type_ == reinterpret_cast<PyObject*>(tp)) return r;
@@ -157,20 +204,40 @@ public:
     }
 
 private:
-    unsigned int valid_tag() const {
-        const PyTypeObject* tp = reinterpret_cast<const PyTypeObject*>(type_);
-#ifdef Py_TPFLAGS_VALID_VERSION_TAG
-        if (!(tp->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) return 0;
-#endif
-        return tp->tp_version_tag;
+    // The class changed since it was last found fit: it still is when all
+    // the fast paths rely on is as create() found it. A change elsewhere,
+    // such as the `__slotnames__` that copy and pickle store on the class,
+    // leaves it fit. The answer holds until the class changes again.
+    bool revalidate() const {
+        if (rejected_->unchanged()) return false;
+        PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(type_);
+        ClassWatch now;
+        now.remember(tp);
+        bool fit = tp->tp_new == tp_new_ && tp->tp_init == tp_init_ &&
+                   tp->tp_setattro == tp_setattro_ && tp->tp_getattro == tp_getattro_ &&
+                   _PyType_Lookup(tp, state.names.dunder_init) == init_descr_;
+        for (Py_ssize_t i = 0; fit && i < size(); ++i)
+            fit = _PyType_Lookup(tp, slot_name(i)) == member_descrs_[static_cast<size_t>(i)];
+        // A lookup can run Python code (a str subclass as a key of a class
+        // namespace) that changes the class again: then nothing is concluded.
+        if (!now.unchanged()) return false;
+        *(fit ? watch_ : rejected_) = std::move(now);
+        return fit;
     }
 
     const char* name_;
     Params init_params_;
     PyObject* type_ = nullptr;
-    std::vector<PyObject*> slot_names_;  // interned, in slot order
+    std::vector<PyObject*> slot_names_;     // interned, in slot order
     std::vector<Py_ssize_t> offsets_;
-    unsigned int tag_ = 0;
+    std::vector<PyObject*> member_descrs_;  // the slot descriptors type() made
+    PyObject* init_descr_ = nullptr;        // this module's __init__ descriptor
+    newfunc tp_new_ = nullptr;
+    initproc tp_init_ = nullptr;
+    setattrofunc tp_setattro_ = nullptr;
+    getattrofunc tp_getattro_ = nullptr;
+    ClassWatch* watch_ = nullptr;     // the class as last found fit
+    ClassWatch* rejected_ = nullptr;  // the class as last found unfit
 };
 
 // __init__(self, <one argument per slot>): checks that `code` is a str or
@@ -187,7 +254,7 @@ PyObject* record_init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         if (!R->init_params().parse(args, nargs, kwnames, argv)) return nullptr;
         if (!str_or_none("__init__", "code", argv[0])) return nullptr;
         if (Py_TYPE(self) == reinterpret_cast<PyTypeObject*>(R->type()) && R->unchanged()) {
-            R->store(self, argv);
+            if (!R->store(self, argv)) return nullptr;
         } else {
             for (Py_ssize_t i = 0; i < R->size(); ++i)
                 if (PyObject_SetAttr(self, R->init_params().interned(i), argv[i]) < 0) return nullptr;
@@ -213,37 +280,64 @@ inline PyObject* get_or_none(PyObject* self, PyObject* key) {
     return v;
 }
 
-// The module names _transform_raw reads, each looked up on first need.
-// to_dict shares one set over all the values of a record.
+// The module names _transform_raw reads. It looks them up at each call; to_dict
+// runs it for every value of a record and carries the names from one value to
+// the next only while nothing has happened that could run Python code (which
+// could rebind them): every step below that may run Python code calls
+// ran_python(), and the next use looks the names up afresh. A name handed out
+// stays valid until the next get_*() call.
 struct RawNames {
     Ref decimal;   // the module's Decimal
     Ref datetime;  // the module's dt.datetime
+    bool stale = false;
 
+    void ran_python() { stale = true; }
+    void refresh() {
+        if (stale) {
+            decimal.reset();
+            datetime.reset();
+            stale = false;
+        }
+    }
     PyObject* get_decimal() {
-        if (!decimal) decimal = Ref::borrow(state.global(state.names.Decimal));
+        refresh();
+        if (!decimal) decimal = state.global_ref(state.names.Decimal);
         return decimal.get();
     }
     PyObject* get_datetime() {
+        refresh();
         if (!datetime) {
-            PyObject* dt = state.global(state.names.dt);
+            Ref dt = state.global_ref(state.names.dt);
             if (!dt) return nullptr;
-            datetime = Ref::steal(PyObject_GetAttr(dt, state.names.datetime));
+            datetime = Ref::steal(PyObject_GetAttr(dt.get(), state.names.datetime));
+            // An attribute a module holds is read without running Python
+            // code; any other object's may run it.
+            if (!PyModule_CheckExact(dt.get())) ran_python();
         }
         return datetime.get();
     }
 };
 
-inline bool is_price_list_key(PyObject* k) {
-    if (k == state.names.bid_price || k == state.names.ask_price) return true;
-    if (k == Py_None) return false;
-    // Equal interned texts are the same object, and the two names are interned.
-    if (PyUnicode_CheckExact(k) && PyUnicode_CHECK_INTERNED(k)) return false;
-    return PyUnicode_Compare(k, state.names.bid_price) == 0 ||
-           PyUnicode_Compare(k, state.names.ask_price) == 0;
+// `k in ("bid_price", "ask_price")` for k a str or None: 1, 0, or -1 with an
+// exception set. A str subclass answers with its own __eq__, as in Python.
+inline int is_price_list_key(PyObject* k, RawNames& names) {
+    if (k == state.names.bid_price || k == state.names.ask_price) return 1;
+    if (k == Py_None) return 0;
+    if (PyUnicode_CheckExact(k)) {
+        // Equal interned texts are the same object, and the two names are interned.
+        if (PyUnicode_CHECK_INTERNED(k)) return 0;
+        return PyUnicode_Compare(k, state.names.bid_price) == 0 ||
+               PyUnicode_Compare(k, state.names.ask_price) == 0;
+    }
+    names.ran_python();
+    Ref key = Ref::borrow(k);
+    int r = PyObject_RichCompareBool(key.get(), state.names.bid_price, Py_EQ);
+    if (r == 0) r = PyObject_RichCompareBool(key.get(), state.names.ask_price, Py_EQ);
+    return r;
 }
 
 // [str(i) for i in v]
-inline PyObject* str_list(PyObject* v) {
+inline PyObject* str_list(PyObject* v, RawNames& names) {
     Ref out = Ref::steal(PyList_New(0));
     if (!out) return nullptr;
     if (PyList_CheckExact(v) || PyTuple_CheckExact(v)) {
@@ -251,11 +345,13 @@ inline PyObject* str_list(PyObject* v) {
         const bool list = PyList_CheckExact(v);
         for (Py_ssize_t i = 0; i < Py_SIZE(v); ++i) {
             Ref item = Ref::borrow(list ? PyList_GET_ITEM(v, i) : PyTuple_GET_ITEM(v, i));
+            if (!is_real_decimal(item.get())) names.ran_python();
             Ref s = Ref::steal(decimal_str(item.get()));  // str() of any object
             if (!s || PyList_Append(out.get(), s.get()) < 0) return nullptr;
         }
         return out.release();
     }
+    names.ran_python();
     Ref it = Ref::steal(PyObject_GetIter(v));
     if (!it) return nullptr;
     while (true) {
@@ -269,33 +365,49 @@ inline PyObject* str_list(PyObject* v) {
     }
 }
 
-// isinstance(v, cls). For the plain built-in values a record mostly holds
-// (int, str, list, None, ...) whose __class__ cannot differ from their type,
-// and a class whose metaclass is `type` itself, the answer is the subtype
-// test alone; the general protocol would also look up v.__class__.
-inline int is_instance(PyObject* v, PyObject* cls) {
+// isinstance(v, cls). When `cls` is a class whose metaclass is `type` itself
+// and `v` is a plain built-in value (int, str, list, None, ...) or an object
+// whose __class__ is the ordinary one (read through the plain attribute
+// lookup from object's own descriptor), the answer is the subtype test
+// alone, which runs no Python code; otherwise the general protocol runs.
+inline int is_instance(PyObject* v, PyObject* cls, RawNames& names) {
     PyTypeObject* tp = Py_TYPE(v);
     if (reinterpret_cast<PyObject*>(tp) == cls) return 1;
     if (PyType_CheckExact(cls) &&
         (PyLong_CheckExact(v) || PyUnicode_CheckExact(v) || PyList_CheckExact(v) ||
-         v == Py_None || PyBool_Check(v) || PyFloat_CheckExact(v) || PyTuple_CheckExact(v)))
+         v == Py_None || PyBool_Check(v) || PyFloat_CheckExact(v) || PyTuple_CheckExact(v) ||
+         (tp->tp_getattro == PyObject_GenericGetAttr &&
+          _PyType_Lookup(tp, state.names.class_) == state.object_class)))
         return PyType_IsSubtype(tp, reinterpret_cast<PyTypeObject*>(cls));
+    names.ran_python();
     return PyObject_IsInstance(v, cls);
 }
 
-// _transform_raw(k, v) once `k` is known to be a str or None.
+// _transform_raw(k, v) once `k` is known to be a str or None. `v` is held by
+// the caller.
 inline PyObject* transform_raw(PyObject* k, PyObject* v, RawNames& names) {
-    if (is_price_list_key(k)) return str_list(v);
+    int r = is_price_list_key(k, names);
+    if (r < 0) return nullptr;
+    if (r) return str_list(v, names);
     PyObject* Decimal = names.get_decimal();
     if (!Decimal) return nullptr;
-    int r = is_instance(v, Decimal);
+    r = is_instance(v, Decimal, names);
     if (r < 0) return nullptr;
-    if (r) return decimal_str(v);
+    if (r) {
+        if (!is_real_decimal(v)) names.ran_python();
+        return decimal_str(v);
+    }
     PyObject* datetime = names.get_datetime();
     if (!datetime) return nullptr;
-    r = is_instance(v, datetime);
+    r = is_instance(v, datetime, names);
     if (r < 0) return nullptr;
-    if (r) return call_method(v, state.names.isoformat, nullptr, 0);
+    if (r) {
+        // isoformat() of the C datetime class runs no Python code.
+        if (reinterpret_cast<PyObject*>(Py_TYPE(v)) != datetime ||
+            !type_is_immutable(Py_TYPE(v)))
+            names.ran_python();
+        return call_method(v, state.names.isoformat, nullptr, 0);
+    }
     return new_ref(v);
 }
 
@@ -325,6 +437,66 @@ inline PyObject* base_transform_raw(PyObject*, PyObject* const* args, Py_ssize_t
     return transform_raw(a[0], a[1], names);
 }
 
+// dict(self) for a record whose keys() gave `keys`, built as dict() builds
+// it: a list of keys() is walked as it stands (it may change meanwhile), any
+// other iterable is copied into a list first; self[name] is stored under each
+// name in turn. New reference.
+inline PyObject* record_as_dict(PyObject* self, PyObject* keys) {
+    Ref names = Ref::borrow(keys);
+    if (!PyList_CheckExact(keys)) {
+        names = Ref::steal(PySequence_List(keys));
+        if (!names) return nullptr;
+    }
+    Ref d = Ref::steal(PyDict_New());
+    if (!d) return nullptr;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(names.get()); ++i) {
+        Ref key = Ref::borrow(PyList_GET_ITEM(names.get(), i));
+        // self[name] is this module's __getitem__ unless the record's class
+        // overrides it; asked for each name, as any of them may run Python
+        // code that changes the class.
+        const bool own =
+            _PyType_Lookup(Py_TYPE(self), state.names.getitem) == state.getitem_descr;
+        Ref value = Ref::steal(own ? get_or_none(self, key.get())
+                                   : PyObject_GetItem(self, key.get()));
+        if (!value || PyDict_SetItem(d.get(), key.get(), value.get()) < 0) return nullptr;
+    }
+    return d.release();
+}
+
+// The dict that to_dict returns for a record whose dict(self) holds
+// key_at(i) -> value_at(i), i < n (the caller holds all of them for the
+// whole call): the values themselves, or, when `raw` is true, each passed
+// through self._transform_raw(key, value). New reference.
+template <class KeyAt, class ValueAt>
+PyObject* record_dict(PyObject* self, int raw, Py_ssize_t n, KeyAt key_at, ValueAt value_at) {
+    Ref d = Ref::steal(_PyDict_NewPresized(n));
+    if (!d) return nullptr;
+    if (!raw) {
+        for (Py_ssize_t i = 0; i < n; ++i)
+            if (PyDict_SetItem(d.get(), key_at(i), value_at(i)) < 0) return nullptr;
+        return d.release();
+    }
+    Ref transform = Ref::steal(PyObject_GetAttr(self, state.names.transform_raw));
+    if (!transform) return nullptr;
+    const bool own_transform = transform.get() == state.transform_fn;
+    RawNames names;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* k = key_at(i);
+        Ref v;
+        if (own_transform) {
+            if (!str_or_none("_transform_raw", "k", k)) return nullptr;
+            v = Ref::steal(transform_raw(k, value_at(i), names));
+        } else {
+            PyObject* targs[2] = {k, value_at(i)};
+            v = Ref::steal(vectorcall(transform.get(), targs, 2, nullptr));
+        }
+        // Storing under a str subclass runs its __hash__ and __eq__.
+        if (!PyUnicode_CheckExact(k)) names.ran_python();
+        if (!v || PyDict_SetItem(d.get(), k, v.get()) < 0) return nullptr;
+    }
+    return d.release();
+}
+
 inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                               PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
@@ -334,52 +506,37 @@ inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t 
         // dict(self): the names from self.keys(), each value from self[name].
         Ref keys = Ref::steal(call_method(self, state.names.keys, nullptr, 0));
         if (!keys) return nullptr;
-        if (!PyList_CheckExact(keys.get())) {
-            keys = Ref::steal(PySequence_List(keys.get()));
-            if (!keys) return nullptr;
+        const RecordClass* rc = RecordClass::of(Py_TYPE(self));
+        if (rc && rc->unchanged() && rc->is_slot_list(keys.get())) {
+            // The common case: a record of one of this module's classes as
+            // the module made it, whose keys() is its own slot list. Its
+            // slots are read directly: that runs no Python code, and the slot
+            // names are distinct, so it gives what dict(self) gives.
+            const Py_ssize_t n = rc->size();
+            Ref values[RecordClass::kMaxSlots];
+            for (Py_ssize_t i = 0; i < n; ++i) values[i] = Ref::steal(rc->read(self, i));
+            const int raw = a[0] ? PyObject_IsTrue(a[0]) : 0;
+            if (raw < 0) return nullptr;
+            return record_dict(
+                self, raw, n, [rc](Py_ssize_t i) { return rc->slot_name(i); },
+                [&values](Py_ssize_t i) { return values[i].get(); });
         }
-        const bool own_getitem =
-            _PyType_Lookup(Py_TYPE(self), state.names.getitem) == state.getitem_descr;
-        // The common case: a record of one of this module's classes, unchanged,
-        // whose keys() is its own slot list: read the slots directly.
-        const RecordClass* rc = own_getitem ? RecordClass::of(Py_TYPE(self)) : nullptr;
-        const bool direct = rc && rc->unchanged() && rc->is_slot_list(keys.get());
-        std::vector<std::pair<Ref, Ref>> items;
-        items.reserve(static_cast<size_t>(PyList_GET_SIZE(keys.get())));
-        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(keys.get()); ++i) {
-            Ref key = Ref::borrow(PyList_GET_ITEM(keys.get(), i));
-            Ref value = Ref::steal(direct        ? rc->read(self, i)
-                                   : own_getitem ? get_or_none(self, key.get())
-                                                 : PyObject_GetItem(self, key.get()));
-            if (!value) return nullptr;
-            items.emplace_back(std::move(key), std::move(value));
-        }
+        Ref plain = Ref::steal(record_as_dict(self, keys.get()));
+        if (!plain) return nullptr;
         const int raw = a[0] ? PyObject_IsTrue(a[0]) : 0;
         if (raw < 0) return nullptr;
-        Ref transform;
-        if (raw) {
-            transform = Ref::steal(PyObject_GetAttr(self, state.names.transform_raw));
-            if (!transform) return nullptr;
-        }
-        const bool own_transform = transform.get() == state.transform_fn;
-        RawNames names;
-        Ref d = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(items.size())));
-        if (!d) return nullptr;
-        for (auto& kv : items) {
-            PyObject* k = kv.first.get();
-            Ref v;
-            if (!raw) {
-                v = Ref::borrow(kv.second.get());
-            } else if (own_transform) {
-                if (!str_or_none("_transform_raw", "k", k)) return nullptr;
-                v = Ref::steal(transform_raw(k, kv.second.get(), names));
-            } else {
-                PyObject* targs[2] = {k, kv.second.get()};
-                v = Ref::steal(vectorcall(transform.get(), targs, 2, nullptr));
-            }
-            if (!v || PyDict_SetItem(d.get(), k, v.get()) < 0) return nullptr;
-        }
-        return d.release();
+        if (!raw) return plain.release();
+        // Nothing else holds `plain`, so it cannot change while it is read.
+        std::vector<std::pair<Ref, Ref>> items;
+        items.reserve(static_cast<size_t>(PyDict_GET_SIZE(plain.get())));
+        Py_ssize_t pos = 0;
+        PyObject *k, *v;
+        while (PyDict_Next(plain.get(), &pos, &k, &v))
+            items.emplace_back(Ref::borrow(k), Ref::borrow(v));
+        return record_dict(
+            self, raw, static_cast<Py_ssize_t>(items.size()),
+            [&items](Py_ssize_t i) { return items[static_cast<size_t>(i)].first.get(); },
+            [&items](Py_ssize_t i) { return items[static_cast<size_t>(i)].second.get(); });
     });
 }
 
@@ -450,16 +607,17 @@ inline PyObject* create_base(PyObject* module, const char* name) {
     Ref cls = Ref::steal(make_class(module, name, bases.get(), ns.get(), methods));
     if (!cls) return nullptr;
     PyObject* tp_dict = reinterpret_cast<PyTypeObject*>(cls.get())->tp_dict;
-    PyObject* getitem = PyDict_GetItemWithError(tp_dict, state.names.getitem);
-    PyObject* sm = getitem ? PyDict_GetItemWithError(tp_dict, state.names.transform_raw) : nullptr;
+    Ref getitem = Ref::borrow(PyDict_GetItemWithError(tp_dict, state.names.getitem));
+    Ref sm = Ref::borrow(getitem ? PyDict_GetItemWithError(tp_dict, state.names.transform_raw)
+                                 : nullptr);
     if (!sm) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "base class incomplete");
         return nullptr;
     }
-    Ref fn = Ref::steal(PyObject_GetAttrString(sm, "__func__"));
+    Ref fn = Ref::steal(PyObject_GetAttrString(sm.get(), "__func__"));
     if (!fn) return nullptr;
     state.base = new_ref(cls.get());
-    state.getitem_descr = new_ref(getitem);
+    state.getitem_descr = getitem.release();
     state.transform_fn = fn.release();
     return cls.release();
 }
@@ -470,6 +628,14 @@ inline bool init_state(PyObject* module, const char* repr_kind) {
     state.module = new_ref(module);
     state.dict = PyModule_GetDict(module);
     state.repr_kind = repr_kind;
+    // object's own __class__ descriptor (object's namespace never changes).
+    if (!state.object_class)
+        state.object_class =
+            Ref::borrow(_PyType_Lookup(&PyBaseObject_Type, state.names.class_)).release();
+    if (!state.object_class) {
+        PyErr_SetString(PyExc_SystemError, "object has no __class__");
+        return false;
+    }
     if (!state.decimal_cache) state.decimal_cache = PyDict_New();
     return state.decimal_cache != nullptr;
 }

@@ -273,9 +273,9 @@ bool add_topic_functions(PyObject* module) {
     for (PyMethodDef* def = kTopicFunctions; def->ml_name; ++def) {
         if (def == &kTopicFunctions[2]) {
             // The default of `version`, fetched once, when the function is defined.
-            PyObject* qv = state.global(N.QuoteVersion);
+            Ref qv = state.global_ref(N.QuoteVersion);
             if (!qv) return false;
-            Ref v0 = Ref::steal(PyObject_GetAttr(qv, N.v0));
+            Ref v0 = Ref::steal(PyObject_GetAttr(qv.get(), N.v0));
             if (!v0) return false;
             Py_XDECREF(default_version);
             default_version = v0.release();
