@@ -223,14 +223,28 @@ TEST_F(FileRead, MissingFileWritesOpenFile) {
 }
 
 TEST_F(FileRead, UnreadableFileWritesReadFileSize) {
-    // A folder opens but cannot be read.
+    // A regular file that opens but cannot be read.
     cFile file;
     LogCapture capture;
-    EXPECT_FALSE(file.loadFromFile(dir.path().c_str()));
+    EXPECT_FALSE(file.loadFromFile("/proc/self/mem"));
     EXPECT_EQ(file.getData(), nullptr);
     const auto errors = capture.bodies("ERROR");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0], "Read file size = 0x00000000(0)");
+}
+
+// Only regular files are opened: a folder fails at once, and so does a FIFO
+// (without waiting for a writer).
+TEST_F(FileRead, FolderOrFifoIsNotOpened) {
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    for (const std::string& path : {dir.path(), dir / "pipe"}) {
+        cFile file;
+        LogCapture capture;
+        ::alarm(20);   // a blocking open ends the test here
+        EXPECT_FALSE(file.loadFromFile(path.c_str()));
+        ::alarm(0);
+        EXPECT_EQ(capture.bodies("ERROR"), std::vector<std::string>{"Open file = " + path});
+    }
 }
 
 TEST_F(FileRead, NullOrEmptyPathFails) {

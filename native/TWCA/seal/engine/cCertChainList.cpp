@@ -8,6 +8,7 @@
 #include "engine/cChars.h"
 #include "engine/cCodePage.h"
 #include "engine/cLog.h"
+#include "engine/cOpen.h"
 #include "engine/cProperty.h"
 
 cCertChainList& cCertChainList::instance() {
@@ -98,7 +99,8 @@ bool cCertChainList::loadLocked(const cProperty* props) {
 
         // Joined with "/": the folder separator of POSIX systems.
         const std::string filePath = path + "/" + *match;
-        std::FILE* fp = std::fopen(filePath.c_str(), "rb");
+        // A FIFO or device under the listed name is skipped, not waited on.
+        std::FILE* fp = cOpenForReading(filePath.c_str());
         if (fp == nullptr) continue;
         ++opened;
         Pkcs7Ptr p7(d2i_PKCS7_fp(fp, nullptr));

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "engine/cLog.h"
+#include "engine/cOpen.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ bool cFile::loadFromFile(const char* path) {
     cLog& log = cLog::instance();
     bool ok = false;
     {
-        std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+        // Regular files only: a FIFO under the name would block the open.
+        std::unique_ptr<std::FILE, FileCloser> file(cOpenForReading(path));
         if (!file) {
             if (log.isError()) log.writeText(LOG_TAG_ERROR, "Open file", path);
         } else {
@@ -50,8 +52,8 @@ bool cFile::loadFromFile(const char* path) {
             std::rewind(file.get());
             size_t got = 0;
             if (size == 0) {
-                // Zero size: an empty file, or a stream that does not report
-                // its size (a folder fails here with a read error).
+                // Zero size: an empty file, or one that does not report its
+                // size (such as those under /proc).
                 ok = readUnsized(file.get(), got);
             } else if (size > 0 && size <= INT_MAX - 2 && allocate(static_cast<int>(size))) {
                 got = std::fread(getData(), 1, static_cast<size_t>(size), file.get());
