@@ -4,6 +4,9 @@
 #include <memory>
 #include <string>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 
@@ -161,14 +164,33 @@ TEST_P(ChainBadFiles, OpenedNotStored) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Chain, ChainBadFiles,
-                         ::testing::Values("garbage.p7b", "truncated.p7b", "empty.p7b", "no certs.p7b", "data.p7b",
-                                           "folder.p7b"),
+                         ::testing::Values("garbage.p7b", "truncated.p7b", "empty.p7b", "no certs.p7b", "data.p7b"),
                          [](const auto& info) {
                              std::string n = info.param;
                              for (char& c : n)
                                  if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                              return n;
                          });
+
+// A FIFO or a folder listed as a chain file is not waited on: it counts as a
+// chain file that cannot be read (an ERROR, the load reports failure); a
+// chain file that is a link to a regular file is read.
+TEST_F(ChainTest, FifoAndFolderAreRefusedLinkIsRead) {
+    enginetest::TempDir tmp;
+    ASSERT_EQ(::mkfifo((tmp / "pipe.p7b").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((tmp / "folder.p7b").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink((pki["p7b_dir"] + "/Good Chain.P7B").c_str(), (tmp / "linked.p7b").c_str()), 0);
+    LogCapture log;
+    auto p = props(slot(0, "pipe.p7b", pki["root_ski"]) + slot(1, "folder.p7b", pki["root_ski"]) +
+                       slot(2, "linked.p7b", pki["inter_ski"]),
+                   tmp.path());
+    ::alarm(20);   // a blocking open ends the test here
+    EXPECT_FALSE(store.loadCertChainFiles(p.get()));
+    ::alarm(0);
+    ASSERT_EQ(store.size(), 1u);
+    EXPECT_EQ(store.find(pki["inter_ski"])->name, "P7B2");
+    EXPECT_EQ(log.bodies("ERROR").size(), 2u) << log.dump("ERROR");
+}
 
 TEST_F(ChainTest, FolderErrors) {
     LogCapture log;

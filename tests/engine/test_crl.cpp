@@ -3,6 +3,9 @@
 #include <ctime>
 #include <string>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "engine/cCrlList.h"
@@ -120,6 +123,19 @@ TEST_F(CrlTest, AddCrlFileChecks) {
     EXPECT_FALSE(list.files.at("crlFile0")->expired);  // the first stays
     EXPECT_TRUE(log.has("PARAM", "title = crlFile0"));
     EXPECT_TRUE(log.has("PARAM", "fileName = " + name("crl_current")));
+}
+
+// A FIFO under a CRL file's name is refused at once, not waited on.
+TEST_F(CrlTest, FifoIsNotWaitedOn) {
+    enginetest::TempDir tmp;
+    ASSERT_EQ(::mkfifo((tmp / "pipe.crl").c_str(), 0600), 0);
+    cCrlList list("SKI", tmp.path());
+    LogCapture log;
+    ::alarm(20);   // a blocking open ends the test here
+    EXPECT_TRUE(list.addCrlFile("crlFile0", "pipe.crl"));
+    ::alarm(0);
+    EXPECT_FALSE(list.files.at("crlFile0")->crl);
+    EXPECT_TRUE(log.hasPrefix("ERROR", "Read file size")) << log.dump("ERROR");
 }
 
 TEST_F(CrlTest, AbsoluteNameUsedUnchanged) {

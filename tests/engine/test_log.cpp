@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -186,16 +187,65 @@ TEST(LogPending, UnopenableFileDropsTheLineAndKeepsPending) {
     fixedTime = {2024, 1, 5, 9, 8, 7, 6};
     log.setTimeSource(fixedClock);
     log.write(LOG_TAG_INFO, "pending");
-    ASSERT_TRUE(log.createFolder((dir / "logs").c_str(), "seal.log"));
-    // A folder where the day's file should be makes the open fail.
+    // A folder where the day's file should be makes the open fail, at
+    // createFolder and for the next line.
+    ASSERT_EQ(::mkdir((dir / "logs").c_str(), 0755), 0);
     ASSERT_EQ(::mkdir((dir / "logs/seal.log.20240105").c_str(), 0755), 0);
+    ASSERT_TRUE(log.createFolder((dir / "logs").c_str(), "seal.log"));
     log.write(LOG_TAG_INFO, "dropped");
     fixedTime.day = 6;
     log.write(LOG_TAG_INFO, "next day");
     const auto lines = splitLines(readAll(dir / "logs/seal.log.20240106"));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(afterHeader(lines[0]), "pending");
+    EXPECT_EQ(afterHeader(lines[1]), "end cFile::createFolder() return = true");
     EXPECT_EQ(afterHeader(lines[2]), "next day");
+}
+
+// The day's file is opened without following a symbolic link and only when it
+// is a regular file; a FIFO there does not block.  The line is dropped.
+TEST(LogFileSafety, LinkOrFifoAsTheDayFileIsNotWritten) {
+    for (const char* kind : {"dangling link", "link", "fifo"}) {
+        SCOPED_TRACE(kind);
+        TempDir dir;
+        cLog log;
+        fixedTime = {2024, 1, 5, 9, 8, 7, 6};
+        log.setTimeSource(fixedClock);
+        log.setLevel("ERROR");
+        ASSERT_TRUE(log.createFolder((dir / "logs").c_str(), "seal.log"));
+        const std::string day = dir / "logs/seal.log.20240105";
+        writeAll(dir / "target", "untouched\n");
+        if (std::string(kind) == "fifo") {
+            ASSERT_EQ(::mkfifo(day.c_str(), 0600), 0);
+        } else {
+            const std::string target = std::string(kind) == "link" ? dir / "target" : dir / "absent";
+            ASSERT_EQ(::symlink(target.c_str(), day.c_str()), 0);
+        }
+        ::alarm(20);   // a blocking open ends the test here
+        log.write(LOG_TAG_ERROR, "not through");
+        ::alarm(0);
+        EXPECT_EQ(readAll(dir / "target"), "untouched\n");
+        struct stat st;
+        EXPECT_NE(::stat((dir / "absent").c_str(), &st), 0);
+    }
+}
+
+TEST(LogFileSafety, NewDayFileIsPrivateAndTheFolderMayBeALink) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink((dir / "real").c_str(), (dir / "logs").c_str()), 0);
+    cLog log;
+    fixedTime = {2024, 1, 5, 9, 8, 7, 6};
+    log.setTimeSource(fixedClock);
+    log.setLevel("ERROR");
+    ASSERT_TRUE(log.createFolder((dir / "logs").c_str(), "seal.log"));
+    log.write(LOG_TAG_ERROR, "through the folder link");
+    const auto lines = splitLines(readAll(dir / "real/seal.log.20240105"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(afterHeader(lines[0]), "through the folder link");
+    struct stat st;
+    ASSERT_EQ(::stat((dir / "real/seal.log.20240105").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST(LogFolder, WalksSlashesAndToleratesExistingFolders) {

@@ -159,14 +159,29 @@ class LibcryptoVerifier:
 
 # ---- fresh interpreters ------------------------------------------------------------
 
-def run_fresh(code, cwd, pki, timeout=120):
+def run_fresh(code, cwd, pki, timeout=120, env=None):
     """Runs `code` in a new interpreter in `cwd` with `pki` bound to the
-    manifest; returns the completed process (checked for exit status 0)."""
+    manifest (and `env` added to the environment); returns the completed
+    process (checked for exit status 0)."""
     manifest = Path(pki["folder"]) / "manifest.json"
     prelude = ("import json, sys\n"
                "pki = json.load(open(%r))\n" % str(manifest))
-    env = dict(os.environ)
+    full_env = dict(os.environ)
+    full_env.update(env or {})
     r = subprocess.run([sys.executable, "-c", prelude + textwrap.dedent(code)], cwd=str(cwd),
-                       capture_output=True, text=True, errors="replace", timeout=timeout, env=env)
+                       capture_output=True, text=True, errors="replace", timeout=timeout, env=full_env)
     assert r.returncode == 0, "stdout:\n%s\nstderr:\n%s" % (r.stdout, r.stderr)
     return r
+
+
+@pytest.fixture(scope="session")
+def engine_gate(tmp_path_factory):
+    """A function gate -> environment: a fresh interpreter run with it holds
+    every engine call that opens the log file while the file `gate` exists
+    (block_open.c, preloaded); the folder `gate`.waiting exists meanwhile."""
+    folder = tmp_path_factory.mktemp("block_open")
+    lib = folder / "block_open.so"
+    subprocess.run(["cc", "-shared", "-fPIC", "-O1", "-o", str(lib), str(HERE / "block_open.c"), "-ldl"],
+                   check=True)
+    preload = " ".join(p for p in (os.environ.get("LD_PRELOAD", ""), str(lib)) if p)
+    return lambda gate: {"LD_PRELOAD": preload, "ORVANE_BLOCK_OPEN": str(gate)}

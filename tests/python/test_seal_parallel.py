@@ -11,7 +11,7 @@ import urllib.parse
 import pytest
 
 import orvane.TWCA.seal as seal
-from seal_support import LibcryptoVerifier, cms_verify, pki, run_fresh, workdir  # noqa: F401
+from seal_support import LibcryptoVerifier, cms_verify, engine_gate, pki, run_fresh, workdir  # noqa: F401
 
 IP = "10.1.2.3"
 
@@ -163,18 +163,17 @@ def test_activation_and_init_seal_while_others_sign(pki, workdir, capsys):
 
 # ---- the interpreter runs while a thread is inside the engine ------------------------------
 
-# The day's log file is replaced by a named pipe nobody reads: the engine's
-# next log line blocks inside the engine call (opening the pipe) until this
-# interpreter's main thread opens the reading end, which it can only do if
-# the blocked thread released the interpreter lock.
+# The engine's next log line waits inside the engine call (at the open of the
+# log file, held by the preloaded block_open.c while the gate file exists)
+# until this interpreter's main thread removes the gate, which it can only do
+# if the waiting thread released the interpreter lock.
 BLOCKED_IN_ENGINE = """
-    import os, threading, time, datetime, pathlib
+    import os, threading, time, pathlib
     import orvane.TWCA.seal as seal
     seal.init_seal(pki["pfx_user"], pki["password"])      # DEBUG log into ./logs
     obj = seal.PyTWCASign(pki["pfx_user"], pki["password"], "A123456789", "10.1.2.3")
     seal.init_seal(pki["pfx_user"], pki["password"])      # back to DEBUG
     folder = pathlib.Path(seal.__file__).parent
-    log = pathlib.Path("logs") / ("seal.log." + datetime.date.today().strftime("%Y%m%d"))
     calls = {
         "module get_sign": lambda: seal.get_sign("blocked"),
         "session get_sign": lambda: obj.get_sign("blocked"),
@@ -182,29 +181,22 @@ BLOCKED_IN_ENGINE = """
         "activate": lambda: obj.activate(pathlib.Path(pki["pfx_user"]), pki["password"], folder),
     }
     call = calls[CASE]
-    log.unlink()
-    os.mkfifo(log)
+    gate = pathlib.Path(os.environ["ORVANE_BLOCK_OPEN"])
+    gate.touch()
     out = []
     t = threading.Thread(target=lambda: out.append(call()))
     t.start()
     # Wait (running Python code all along) until the thread sits in the
-    # engine, blocked opening the pipe.
-    wchan = "/proc/self/task/%d/wchan" % t.native_id
-    for _ in range(1000):
-        state = open(wchan).read()
-        if "fifo" in state or "partner" in state or "pipe" in state:
+    # engine, held at the gate.
+    waiting = pathlib.Path(str(gate) + ".waiting")
+    for _ in range(10000):
+        if waiting.is_dir():
             break
-        time.sleep(0.01)
-    else:
-        raise SystemExit("the thread never blocked in the engine: " + state)
-    print("main thread ran while the engine was blocked")
-    fd = os.open(log, os.O_RDONLY | os.O_NONBLOCK)
-    while t.is_alive():
-        try:
-            os.read(fd, 1 << 16)
-        except BlockingIOError:
-            pass
         time.sleep(0.001)
+    else:
+        raise SystemExit("the thread never reached the gate")
+    print("main thread ran while the engine was blocked")
+    gate.unlink()
     t.join()
     assert out and out[0] is not None
     print("result", type(out[0]).__name__)
@@ -212,8 +204,9 @@ BLOCKED_IN_ENGINE = """
 
 
 @pytest.mark.parametrize("case", ["module get_sign", "session get_sign", "session gen_seal", "activate"])
-def test_engine_work_runs_without_the_interpreter_lock(pki, tmp_path, case):
-    r = run_fresh("    CASE = %r\n" % case + BLOCKED_IN_ENGINE, tmp_path, pki, timeout=30)
+def test_engine_work_runs_without_the_interpreter_lock(pki, tmp_path, engine_gate, case):
+    r = run_fresh("    CASE = %r\n" % case + BLOCKED_IN_ENGINE, tmp_path, pki, timeout=30,
+                  env=engine_gate(tmp_path / "gate"))
     assert "main thread ran while the engine was blocked" in r.stdout
     assert ("result bool" if case == "activate" else "result ") in r.stdout
 
@@ -291,28 +284,27 @@ def test_log_lines_and_dumps_stay_whole(pki, tmp_path):
     assert signs == 4 * 40  # every signature of the four threads
 
 
-# A daemon thread sits inside the engine (its log line blocked on a named
-# pipe) when the main thread leaves: the interpreter must wait at exit until
-# the thread has left the engine, before the engine's state is released.
+# A daemon thread sits inside the engine (its log line held at the gate of
+# block_open.c) when the main thread leaves: the interpreter must wait at exit
+# until the thread has left the engine, before the engine's state is released.
 STUCK_AT_EXIT = """
-    import os, threading, time, datetime, pathlib
+    import os, threading, time, pathlib
     import orvane.TWCA.seal as seal
     seal.init_seal(pki["pfx_user"], pki["password"])
-    log = pathlib.Path("logs") / ("seal.log." + datetime.date.today().strftime("%Y%m%d"))
-    log.unlink()
-    os.mkfifo(log)
+    gate = pathlib.Path(os.environ["ORVANE_BLOCK_OPEN"])
+    gate.touch()
     t = threading.Thread(target=seal.get_sign, args=("at exit",), daemon=True)
     t.start()
-    wchan = "/proc/self/task/%d/wchan" % t.native_id
-    while not any(w in open(wchan).read() for w in ("fifo", "partner", "pipe")):
+    waiting = pathlib.Path(str(gate) + ".waiting")
+    while not waiting.is_dir():
         time.sleep(0.01)
     print("leaving", flush=True)
 """
 
 
-def test_exit_waits_for_a_thread_inside_the_engine(pki, tmp_path):
-    import json
+def test_exit_waits_for_a_thread_inside_the_engine(pki, tmp_path, engine_gate):
     import os
+    import select
     import subprocess
     import sys
     import textwrap
@@ -320,34 +312,30 @@ def test_exit_waits_for_a_thread_inside_the_engine(pki, tmp_path):
     from pathlib import Path
     manifest = Path(pki["folder"]) / "manifest.json"
     code = "import json, sys\npki = json.load(open(%r))\n" % str(manifest) + textwrap.dedent(STUCK_AT_EXIT)
+    env = dict(os.environ)
+    env.update(engine_gate(tmp_path / "gate"))
     child = subprocess.Popen([sys.executable, "-c", code], cwd=str(tmp_path), stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True)
+                             stderr=subprocess.PIPE, env=env)
     try:
-        lines = [child.stdout.readline().strip() for _ in range(2)]
-        assert lines == ["Seal Initial Done.", "leaving"]
+        # Two lines, read without blocking past 30 s: the main thread cannot
+        # print "leaving" if the waiting thread kept the interpreter lock.
+        out = b""
+        deadline = time.monotonic() + 30
+        while out.count(b"\n") < 2 and time.monotonic() < deadline:
+            if select.select([child.stdout], [], [], 0.1)[0]:
+                chunk = os.read(child.stdout.fileno(), 4096)
+                if not chunk:
+                    break
+                out += chunk
+        assert out.decode().splitlines() == ["Seal Initial Done.", "leaving"]
         time.sleep(1.0)
         assert child.poll() is None, "the interpreter exited with a thread inside the engine"
-        fifo = next((tmp_path / "logs").iterdir())
-        fd = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
-        received = b""
-        deadline = time.monotonic() + 30
-        while child.poll() is None and time.monotonic() < deadline:
-            try:
-                received += os.read(fd, 1 << 16)
-            except BlockingIOError:
-                time.sleep(0.001)
-        while True:  # what is still in the pipe
-            try:
-                chunk = os.read(fd, 1 << 16)
-            except BlockingIOError:
-                break
-            if not chunk:
-                break
-            received += chunk
-        os.close(fd)
-        assert child.wait(5) == 0, child.stderr.read()
-        # The call the thread was in finished before the process went away.
-        assert b"end TWCASign::SignPkcs7Bin() = 0x00000000(0)" in received
+        (tmp_path / "gate").unlink()
+        assert child.wait(30) == 0, child.stderr.read().decode(errors="replace")
+        # The call the thread was in (the only signing) finished before the
+        # process went away.
+        (log,) = (tmp_path / "logs").iterdir()
+        assert b"end TWCASign::SignPkcs7Bin() = 0x00000000(0)" in log.read_bytes()
     finally:
         if child.poll() is None:
             child.kill()

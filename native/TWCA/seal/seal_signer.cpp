@@ -1,8 +1,24 @@
 #include "seal_signer.h"
 
+#include <new>
+
 #include "engine/cLog.h"
+#include "seal_unlocked.h"
 
 namespace seal {
+
+SealSigner::SealSigner() : forks_seen_(fork_count()) {}
+
+std::recursive_mutex& SealSigner::activation() {
+    const unsigned forks = fork_count();
+    if (forks != forks_seen_) {
+        // The old mutex may be "held" by a thread of the parent; it is left
+        // as it is (it owns no resource) and a new one takes its place.
+        new (&activation_) std::recursive_mutex();
+        forks_seen_ = forks;
+    }
+    return activation_;
+}
 
 int SealSigner::makePasswd(char* out, int* outLen, const char* propertyFile,
                            const char* plainPasswd) {

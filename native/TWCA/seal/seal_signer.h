@@ -14,7 +14,7 @@ namespace seal {
 
 class SealSigner {
 public:
-    SealSigner() = default;
+    SealSigner();
     SealSigner(const SealSigner&) = delete;
     SealSigner& operator=(const SealSigner&) = delete;
 
@@ -26,12 +26,16 @@ public:
     bool initialised() const { return twca_.isInitialised(); }
 
     // Serialises the activations of one session: each writes, hands to the
-    // engine and removes the same properties file.
-    std::recursive_mutex& activation() { return activation_; }
+    // engine and removes the same properties file. Called with the
+    // interpreter lock held. In a child made by fork() while another thread
+    // activated this session, the mutex would stay held by a thread the child
+    // does not have: the first call in each new process replaces it.
+    std::recursive_mutex& activation();
 
 private:
     TWCASign twca_;
     std::recursive_mutex activation_;
+    unsigned forks_seen_;   // fork_count() when activation_ was made
 };
 
 // DEBUG line "<msg> = 0x%08X(%d)" through the signing log, when DEBUG lines

@@ -1,5 +1,9 @@
 #include "seal_unlocked.h"
 
+#include <pthread.h>
+
+#include <atomic>
+#include <cstring>
 #include <new>
 
 namespace seal {
@@ -19,7 +23,8 @@ bool EngineGate::enter() noexcept {
 
 void EngineGate::leave() noexcept {
     std::lock_guard<std::mutex> hold(lock_);
-    if (--inside_ == 0 && closed_) left_.notify_all();
+    // Wakes close() and before_fork(), whichever waits.
+    if (--inside_ == 0) left_.notify_all();
 }
 
 void EngineGate::close() noexcept {
@@ -30,7 +35,41 @@ void EngineGate::close() noexcept {
     left_.wait(hold, [this] { return inside_ == 0; });
 }
 
+void EngineGate::before_fork() noexcept {
+    std::unique_lock<std::mutex> hold(lock_);
+    // The threads inside work without the interpreter lock (which the forking
+    // thread holds) and need nothing from the forking thread to leave.
+    left_.wait(hold, [this] { return inside_ == 0; });
+    // Kept locked across the fork: no thread enters until the gate reopens.
+    hold.release();
+}
+
+void EngineGate::after_fork_in_parent() noexcept {
+    lock_.unlock();
+}
+
+void EngineGate::after_fork_in_child() noexcept {
+    // Only the forking thread exists here: new lock and condition, no one
+    // inside, closed as the parent was.
+    new (&lock_) std::mutex();
+    new (&left_) std::condition_variable();
+    inside_ = 0;
+}
+
 namespace {
+
+std::atomic<unsigned> forks{0};
+
+void gate_before_fork() {
+    EngineGate::instance().before_fork();
+}
+void gate_after_fork_in_parent() {
+    EngineGate::instance().after_fork_in_parent();
+}
+void gate_after_fork_in_child() {
+    EngineGate::instance().after_fork_in_child();
+    forks.fetch_add(1, std::memory_order_relaxed);
+}
 
 PyObject* close_gate(PyObject*, PyObject*) {
     EngineGate::instance().close();
@@ -41,7 +80,25 @@ PyMethodDef close_gate_def = {"_close_engine_gate", close_gate, METH_NOARGS, nul
 
 }  // namespace
 
+unsigned fork_count() noexcept {
+    return forks.load(std::memory_order_relaxed);
+}
+
 bool register_gate_closing() {
+    // Registered after the signing log's handlers (made when the library was
+    // loaded), so before a fork the gate empties first and the log's lock,
+    // which threads inside the gate take, is taken after.
+    // Once per process, even when a failed import of the module is retried
+    // (a second before_fork would wait for the lock the first one keeps).
+    static bool handlers_registered = false;
+    if (!handlers_registered) {
+        const int failed = ::pthread_atfork(gate_before_fork, gate_after_fork_in_parent, gate_after_fork_in_child);
+        if (failed != 0) {
+            PyErr_Format(PyExc_OSError, "pthread_atfork failed: %s", std::strerror(failed));
+            return false;
+        }
+        handlers_registered = true;
+    }
     orvane::Ref atexit = orvane::Ref::steal(PyImport_ImportModule("atexit"));
     if (!atexit) return false;
     orvane::Ref fn = orvane::Ref::steal(PyCFunction_NewEx(&close_gate_def, nullptr, nullptr));

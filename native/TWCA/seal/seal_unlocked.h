@@ -14,6 +14,13 @@
 // OpenSSL are released): closing waits for the threads inside to leave, and
 // from then on engine work runs with the interpreter lock held, so no thread
 // can still be inside the engine when its process-wide state goes away.
+//
+// fork() waits at the gate too: before the process is copied, the threads
+// inside leave and no other enters, so the child never inherits a lock (the
+// facade's, the chain store's, the log's, OpenSSL's own) or a half-changed
+// structure from a thread it does not have. The child starts with an empty,
+// usable gate; its sessions sign on its own threads (a store thread is not
+// copied) and it exits like any process.
 #pragma once
 
 #include <condition_variable>
@@ -37,6 +44,13 @@ public:
     // Refuses further entries and waits until every thread inside has left.
     void close() noexcept;
 
+    // Around fork(): before it, waits until every thread inside has left and
+    // keeps the gate shut; after it, opens the gate again in the parent and
+    // gives the child a fresh one.
+    void before_fork() noexcept;
+    void after_fork_in_parent() noexcept;
+    void after_fork_in_child() noexcept;
+
 private:
     std::mutex lock_;
     std::condition_variable left_;
@@ -44,9 +58,14 @@ private:
     bool closed_ = false;
 };
 
-// Registers the closing of the gate with Python's atexit; false with an
-// exception set when that fails.
+// Registers the closing of the gate with Python's atexit and the gate's fork
+// handlers with the C library; false with an exception set when that fails.
 bool register_gate_closing();
+
+// How many times this process's line of ancestors was copied by fork() since
+// the module was loaded: an object that keeps a lock of its own compares it
+// with the count it last saw to learn that it now lives in a child.
+unsigned fork_count() noexcept;
 
 // Runs work() (which returns an int and touches nothing of Python) with the
 // interpreter lock released, or with it held once the gate is closed. An

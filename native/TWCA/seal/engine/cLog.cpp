@@ -12,13 +12,16 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include "engine/cChars.h"
 #include "engine/cCodePage.h"
+#include "engine/cOpen.h"
 
 namespace {
 
 void flushProcessLogAtExit() {
-    cLog::instance().flushPending(stdout);
+    cLog::instance().flushAtExit();
 }
 
 // Creates one folder; an existing folder is fine, an existing non-folder is not.
@@ -33,13 +36,20 @@ bool makeOneFolder(const std::string& folder) {
 
 cLog& cLog::instance() {
     // Never destroyed: objects torn down at exit may still write lines.  The
-    // pending lines go to standard output from an exit handler registered
+    // lines still pending then are written out by an exit handler registered
     // here, i.e. before any later static object, so it runs after their
     // destructors.
     static cLog* const log = [] {
         cLog* created = new (std::nothrow) cLog();
         if (created == nullptr) std::abort();
         std::atexit(flushProcessLogAtExit);
+        // A child made by fork() while another thread wrote a line would find
+        // the lock taken by a thread it does not have, and hang at its first
+        // line or at exit: fork waits for the line to end and both processes
+        // go on with the lock free.  Registered before anything that locks
+        // around the log, so its turn before a fork comes after theirs.
+        ::pthread_atfork([] { cLog::instance().lock.lock(); }, [] { cLog::instance().lock.unlock(); },
+                         [] { cLog::instance().lock.unlock(); });
         return created;
     }();
     return *log;
@@ -125,16 +135,24 @@ std::string cLog::header(const cLogTime& t, const char* tag) const {
 
 std::string cLog::fileNameFor(const cLogTime& t) const {
     std::lock_guard<std::mutex> guard(lock);
+    return dayFileName(t);
+}
+
+std::string cLog::dayFileName(const cLogTime& t) const {
     if (basePath.empty()) return std::string();
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".%04d%02d%02d", t.year, t.month, t.day);
     return basePath + suffix;
 }
 
+cLogTime cLog::stamp() const {
+    const TimeSource source = timeSource.load();
+    return source ? source() : now();
+}
+
 void cLog::emit(const char* tag, const char* msg, const char* tail, size_t tailLen) {
     try {
-        const TimeSource source = timeSource.load();
-        const cLogTime t = source ? source() : now();
+        const cLogTime t = stamp();
         std::string line = header(t, tag);
         if (msg) line += msg;
         line.append(tail, tailLen);
@@ -144,22 +162,41 @@ void cLog::emit(const char* tag, const char* msg, const char* tail, size_t tailL
     }
 }
 
+std::FILE* cLog::openDayFile(const cLogTime& t) const {
+    const std::string name = dayFileName(t);
+    return name.empty() ? nullptr : cOpenForAppending(name.c_str());
+}
+
+void cLog::releasePendingInto(std::FILE* out) {
+    if (pendingReleased) return;
+    if (!pending.empty() && out != nullptr) std::fwrite(pending.data(), 1, pending.size(), out);
+    std::string().swap(pending);
+    pendingReleased = true;
+}
+
+bool cLog::writePendingToFile(const cLogTime& t) {
+    if (pendingReleased) return true;
+    if (pending.empty()) {
+        // Nothing held: no file is made for it.
+        releasePendingInto(nullptr);
+        return true;
+    }
+    std::FILE* file = openDayFile(t);
+    if (file == nullptr) return false;
+    releasePendingInto(file);
+    std::fclose(file);
+    return true;
+}
+
 void cLog::writeLine(const cLogTime& t, const std::string& line) {
     std::lock_guard<std::mutex> guard(lock);
     if (basePath.empty()) {
         if (!pendingReleased && pending.size() + line.size() <= kPendingLimit) pending += line;
         return;
     }
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%04d%02d%02d", t.year, t.month, t.day);
-    const std::string fileName = basePath + suffix;
-    std::FILE* file = std::fopen(fileName.c_str(), "a");
+    std::FILE* file = openDayFile(t);
     if (file == nullptr) return;   // the line is dropped; pending waits for a file
-    if (!pendingReleased) {
-        if (!pending.empty()) std::fwrite(pending.data(), 1, pending.size(), file);
-        std::string().swap(pending);
-        pendingReleased = true;
-    }
+    releasePendingInto(file);
     std::fwrite(line.data(), 1, line.size(), file);
     std::fclose(file);
 }
@@ -242,6 +279,11 @@ bool cLog::createFolder(const char* path, const char* fileName) {
         if (folderReady) return false;   // another thread got there first
         basePath.swap(base);
         folderReady = true;
+        // The lines held so far go to the top of the day's file now, not with
+        // the next line that reaches a file: at a threshold that lets no
+        // later line through there may never be one.  When the file cannot
+        // be opened they wait for the next line or the end of the process.
+        writePendingToFile(stamp());
         return true;
     } catch (...) {
         return false;
@@ -265,10 +307,17 @@ std::string cLog::getBasePath() const {
 void cLog::flushPending(std::FILE* out) {
     std::lock_guard<std::mutex> guard(lock);
     if (pendingReleased) return;
-    if (!pending.empty() && out != nullptr) {
-        std::fwrite(pending.data(), 1, pending.size(), out);
-        std::fflush(out);
+    releasePendingInto(out);
+    if (out != nullptr) std::fflush(out);
+}
+
+void cLog::flushAtExit() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (pendingReleased) return;
+    try {
+        if (writePendingToFile(stamp())) return;
+    } catch (...) {
     }
-    std::string().swap(pending);
-    pendingReleased = true;
+    releasePendingInto(stderr);
+    std::fflush(stderr);
 }

@@ -2,9 +2,12 @@
 //
 // Lines are stamped with local date, time, milliseconds and process id, filtered
 // by a numeric threshold that the caller tests, and appended to one file per
-// day once the folder is known.  Until then they collect in memory; they are
-// written ahead of the first line that reaches a file, or to standard output
-// when the process ends without a file.
+// day once the folder is known.  Until then they collect in memory; they go to
+// the top of the day's file as soon as the folder is set (or, when that file
+// cannot be opened, ahead of the first line that reaches one).  The log writes
+// nothing to standard output: lines that never reach a file are written to
+// standard error when the process ends.  The day's file is never opened
+// through a symbolic link and must be a regular file (see cOpen.h).
 //
 // Message and value texts are byte strings written unchanged (the engine's own
 // messages are BIG5, see cCodePage.h); a "%" in them is never a directive.
@@ -55,7 +58,8 @@ public:
     // The one log of the process.  Created on first use (a static initialiser
     // in cLog.cpp uses it at load time, before any other engine code runs) and
     // never destroyed, so objects destroyed at exit may still log; pending lines
-    // are written to standard output at exit.
+    // are written out at exit (flushAtExit).  A child made by fork() gets the
+    // log with its lock free.
     static cLog& instance();
 
     // A separate log object (tests use these; the engine uses instance()).
@@ -100,9 +104,10 @@ public:
     // ---- log file ------------------------------------------------------------
     // Creates the folders of `path` (walking "/", existing folders are fine),
     // writes the DEBUG line "end cFile::createFolder() return" and on success
-    // sets the base path to path + "/" + fileName.  Returns false and does
-    // nothing when the folder is already set or an argument is null/empty.
-    // The first success is kept for the life of the object.
+    // sets the base path to path + "/" + fileName, then writes the pending
+    // lines to the day's file.  Returns false and does nothing when the folder
+    // is already set or an argument is null/empty.  The first success is kept
+    // for the life of the object.
     bool createFolder(const char* path, const char* fileName);
     bool isFolderReady() const;
     std::string getBasePath() const;       // "" until the folder is ready
@@ -114,9 +119,12 @@ public:
     // created would otherwise let a long-running process grow without bound.
     static constexpr size_t kPendingLimit = size_t(1) << 20;
 
-    // Writes whatever is still pending to `out` and releases the buffer
-    // (done for instance() at process exit, with stdout).
+    // Writes whatever is still pending to `out` and releases the buffer.
     void flushPending(std::FILE* out);
+    // What instance() does at process exit: whatever is still pending goes to
+    // the day's file when a folder is set, else (or when that file cannot be
+    // opened) to standard error; then the buffer is released.
+    void flushAtExit();
 
     // ---- clock ----------------------------------------------------------------
     // The clock lines are stamped with; nullptr restores the system clock.
@@ -127,7 +135,16 @@ public:
 
 private:
     void emit(const char* tag, const char* msg, const char* tail, size_t tailLen);
+    cLogTime stamp() const;   // the current moment by the time source
     void writeLine(const cLogTime& t, const std::string& line);
+    // These four expect `lock` held.
+    std::string dayFileName(const cLogTime& t) const;   // "" without a folder
+    // The day's file of `t` opened for appending, or nullptr.
+    std::FILE* openDayFile(const cLogTime& t) const;
+    // Writes the pending text to `out` (unless null) and releases it.
+    void releasePendingInto(std::FILE* out);
+    // Pending lines to the day's file of `t`; false when it cannot be opened.
+    bool writePendingToFile(const cLogTime& t);
     std::string header(const cLogTime& t, const char* tag) const;
 
     std::atomic<int> level{0};
