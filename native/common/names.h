@@ -32,3 +32,21 @@ inline bool intern_all(const Interned (&items)[N]) {
 }
 
 }  // namespace orvane
+
+// Declares the struct `Struct` with one `PyObject*` member per entry of the
+// list macro `LIST` and an `init()` that interns them all, so each name is
+// written once:
+//
+//   #define QUOTE_NAMES(X) X(Decimal, "Decimal") X(dunder_init, "__init__")
+//   ORVANE_INTERNED(Names, QUOTE_NAMES);
+//   Names n;  n.init();  ... n.Decimal ...
+#define ORVANE_INTERNED_MEMBER(member, text) PyObject* member = nullptr;
+#define ORVANE_INTERNED_ENTRY(member, text) {&member, text},
+#define ORVANE_INTERNED(Struct, LIST)                                          \
+    struct Struct {                                                            \
+        LIST(ORVANE_INTERNED_MEMBER)                                           \
+        bool init() {                                                          \
+            const ::orvane::Interned items[] = {LIST(ORVANE_INTERNED_ENTRY)}; \
+            return ::orvane::intern_all(items);                                \
+        }                                                                      \
+    }
