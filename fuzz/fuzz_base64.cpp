@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "engine/cBytes.h"
-#include "engine/cChars.h"
+#include "cBytes.h"
+#include "cChars.h"
 #include "fuzz_support.h"
 
 using fuzzsupport::text;

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "engine/cBytes.h"
-#include "engine/cCodePage.h"
+#include "cBytes.h"
+#include "cBig5.h"
+#include "cCodePage.h"
 #include "fuzz_support.h"
 
 using fuzzsupport::text;

@@ -7,8 +7,8 @@
 
 #include <openssl/err.h>
 
-#include "engine/cCrlList.h"
-#include "engine/cSsl.h"
+#include "cCrlList.h"
+#include "cSsl.h"
 #include "fuzz_support.h"
 
 namespace {

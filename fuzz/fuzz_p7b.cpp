@@ -11,10 +11,10 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
-#include "engine/cCertChainList.h"
-#include "engine/cProperty.h"
-#include "engine/cSsl.h"
-#include "engine/cX509.h"
+#include "cCertChainList.h"
+#include "cProperty.h"
+#include "cSsl.h"
+#include "cX509.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -8,8 +8,8 @@
 
 #include <openssl/err.h>
 
-#include "engine/cPkcs12.h"
-#include "engine/cSsl.h"
+#include "cPkcs12.h"
+#include "cSsl.h"
 #include "fuzz_support.h"
 
 namespace {

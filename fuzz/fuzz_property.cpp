@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "engine/cChars.h"
-#include "engine/cProperty.h"
+#include "cChars.h"
+#include "cProperty.h"
 #include "fuzz_support.h"
 
 using fuzzsupport::text;

@@ -12,9 +12,9 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
-#include "engine/cPkcs12.h"
-#include "engine/cSsl.h"
-#include "engine/cX509.h"
+#include "cPkcs12.h"
+#include "cSsl.h"
+#include "cX509.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include <unistd.h>
 
-#include "engine/cLog.h"
+#include "cLog.h"
 
 namespace fuzzsupport {
 

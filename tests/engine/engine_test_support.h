@@ -19,8 +19,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/cCodePage.h"
-#include "engine/cLog.h"
+#include "cBig5.h"
+#include "cLog.h"
 
 namespace enginetest {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/TWCASign.h"
-#include "engine/cBytes.h"
-#include "engine/cSsl.h"
+#include "TWCASign.h"
+#include "cBytes.h"
+#include "cSsl.h"
 #include "sign_test_support.h"
 
 namespace signtest {

@@ -20,8 +20,7 @@
 #include <gtest/gtest.h>
 #include <openssl/err.h>
 
-#include "engine/cCodePage.h"
-#include "engine/cLog.h"
+#include "cLog.h"
 #include "engine_test_support.h"
 
 namespace signtest {

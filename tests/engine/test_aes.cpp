@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/cAesCipher.h"
-#include "engine/cChars.h"
-#include "engine/cPasswordKey.h"
+#include "cAesCipher.h"
+#include "cChars.h"
+#include "cPasswordKey.h"
 #include "sign_test_support.h"
 
 using namespace signtest;

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/cBytes.h"
-#include "engine/cChars.h"
-#include "engine/cFile.h"
+#include "cBytes.h"
+#include "cChars.h"
+#include "cFile.h"
 #include "engine_test_support.h"
 
 using namespace enginetest;

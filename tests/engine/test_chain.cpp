@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 
-#include "engine/cCertChainList.h"
-#include "engine/cProperty.h"
-#include "engine/cX509.h"
+#include "cCertChainList.h"
+#include "cProperty.h"
+#include "cX509.h"
 #include "sign_test_support.h"
 
 using namespace signtest;

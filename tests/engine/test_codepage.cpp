@@ -6,9 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/cBytes.h"
-#include "engine/cCodePage.h"
-#include "engine/cLog.h"
+#include "cBytes.h"
+#include "cBig5.h"
+#include "cCodePage.h"
+#include "cLog.h"
 #include "engine_test_support.h"
 
 using namespace enginetest;

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/cCrlList.h"
+#include "cCrlList.h"
 #include "sign_test_support.h"
 
 using namespace signtest;

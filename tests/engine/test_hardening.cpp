@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/cLog.h"
-#include "engine/cX509.h"
+#include "cLog.h"
+#include "cX509.h"
 
 namespace {
 

@@ -10,8 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/cCodePage.h"
-#include "engine/cLog.h"
+#include "cLog.h"
 #include "engine_test_support.h"
 
 using namespace enginetest;

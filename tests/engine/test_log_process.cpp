@@ -14,8 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/cFile.h"
-#include "engine/cLog.h"
+#include "cFile.h"
+#include "cLog.h"
 #include "engine_test_support.h"
 
 using namespace enginetest;

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "cError.h"
-#include "engine/cPkcs12.h"
+#include "cPkcs12.h"
 #include "sign_test_support.h"
 
 using namespace signtest;

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/cLog.h"
-#include "engine/cProperty.h"
+#include "cLog.h"
+#include "cProperty.h"
 #include "engine_test_support.h"
 
 using namespace enginetest;

@@ -13,7 +13,7 @@
 #include <openssl/bio.h>
 #include <openssl/pkcs7.h>
 
-#include "engine/cCertChainList.h"
+#include "cCertChainList.h"
 #include "sign_facade_support.h"
 
 using namespace signtest;

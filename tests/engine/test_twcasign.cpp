@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 
 #include "cError.h"
-#include "engine/cAesCipher.h"
-#include "engine/cCertChainList.h"
-#include "engine/cChars.h"
-#include "engine/cPasswordKey.h"
-#include "engine/cPkcs12.h"
+#include "cAesCipher.h"
+#include "cCertChainList.h"
+#include "cChars.h"
+#include "cPasswordKey.h"
+#include "cPkcs12.h"
 #include "sign_facade_support.h"
 
 using namespace signtest;

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/cX509.h"
+#include "cX509.h"
 #include "engine_test_support.h"
 
 using namespace enginetest;

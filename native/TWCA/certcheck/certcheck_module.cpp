@@ -28,8 +28,8 @@
 
 #include "pfx_check.h"
 #include "pfx_encryption.h"
-#include "engine/cProperty.h"
-#include "engine/cSsl.h"
+#include "cProperty.h"
+#include "cSsl.h"
 
 namespace {
 

@@ -2,13 +2,13 @@
 
 #include <cstring>
 
-#include "engine/TWCASign.h"
-#include "engine/cBytes.h"
-#include "engine/cFile.h"
-#include "engine/cPkcs12.h"
-#include "engine/cProperty.h"
-#include "engine/cSsl.h"
-#include "engine/cX509.h"
+#include "TWCASign.h"
+#include "cBytes.h"
+#include "cFile.h"
+#include "cPkcs12.h"
+#include "cProperty.h"
+#include "cSsl.h"
+#include "cX509.h"
 
 namespace {
 

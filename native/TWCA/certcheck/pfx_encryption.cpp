@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "engine/cFile.h"
-#include "engine/cSsl.h"
+#include "cFile.h"
+#include "cSsl.h"
 
 namespace {
 

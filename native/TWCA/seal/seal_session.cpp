@@ -15,7 +15,7 @@
 
 #include "common/args.h"
 #include "common/classes.h"
-#include "engine/cCodePage.h"
+#include "cBig5.h"
 #include "seal_errors.h"
 #include "seal_files.h"
 #include "seal_props.h"

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "engine/cLog.h"
+#include "cLog.h"
 #include "seal_unlocked.h"
 
 namespace seal {

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "engine/TWCASign.h"
+#include "TWCASign.h"
 
 namespace seal {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/cProperty.h"
+#include "cProperty.h"
 #include "seal_state.h"
 
 namespace seal {

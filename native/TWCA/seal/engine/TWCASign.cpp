@@ -1,21 +1,22 @@
-#include "engine/TWCASign.h"
+#include "TWCASign.h"
 
 #include <climits>
 #include <cstring>
 #include <new>
 #include <string>
 
-#include "engine/cAesCipher.h"
-#include "engine/cBytes.h"
-#include "engine/cCertChainList.h"
-#include "engine/cChars.h"
-#include "engine/cCodePage.h"
-#include "engine/cFile.h"
-#include "engine/cLog.h"
-#include "engine/cPasswordKey.h"
-#include "engine/cPkcs12.h"
-#include "engine/cProperty.h"
-#include "engine/cSsl.h"
+#include "cAesCipher.h"
+#include "cBytes.h"
+#include "cCertChainList.h"
+#include "cChars.h"
+#include "cBig5.h"
+#include "cCodePage.h"
+#include "cFile.h"
+#include "cLog.h"
+#include "cPasswordKey.h"
+#include "cPkcs12.h"
+#include "cProperty.h"
+#include "cSsl.h"
 #include "cError.h"
 
 namespace {

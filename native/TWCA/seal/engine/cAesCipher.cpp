@@ -1,10 +1,10 @@
-#include "engine/cAesCipher.h"
+#include "cAesCipher.h"
 
 #include <climits>
 #include <cstring>
 #include <vector>
 
-#include "engine/cSsl.h"
+#include "cSsl.h"
 
 cAesCipher::~cAesCipher() { clear(); }
 

@@ -1,4 +1,4 @@
-#include "engine/cBuffer.h"
+#include "cBuffer.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,10 +1,10 @@
-#include "engine/cBytes.h"
+#include "cBytes.h"
 
 #include <cstring>
 #include <string>
 
-#include "engine/cCodePage.h"
-#include "engine/cLog.h"
+#include "cBig5.h"
+#include "cLog.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #ifndef ORVANE_ENGINE_CBYTES_H
 #define ORVANE_ENGINE_CBYTES_H
 
-#include "engine/cBuffer.h"
+#include "cBuffer.h"
 
 class cBytes : public cBuffer {
 public:

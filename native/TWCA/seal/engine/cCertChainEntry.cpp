@@ -1,9 +1,9 @@
-#include "engine/cCertChainEntry.h"
+#include "cCertChainEntry.h"
 
-#include "engine/cCodePage.h"
-#include "engine/cLog.h"
-#include "engine/cPkcs12.h"
-#include "engine/cProperty.h"
+#include "cBig5.h"
+#include "cLog.h"
+#include "cPkcs12.h"
+#include "cProperty.h"
 
 cCertChainEntry::cCertChainEntry(std::string name_, std::string ski_, const PKCS7* data, const cProperty* props)
     : name(std::move(name_)), ski(std::move(ski_)) {

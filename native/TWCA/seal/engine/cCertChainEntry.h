@@ -10,9 +10,9 @@
 #include <set>
 #include <string>
 
-#include "engine/cCrlList.h"
-#include "engine/cSsl.h"
-#include "engine/cX509.h"
+#include "cCrlList.h"
+#include "cSsl.h"
+#include "cX509.h"
 
 class cProperty;
 

@@ -1,14 +1,14 @@
-#include "engine/cCertChainList.h"
+#include "cCertChainList.h"
 
 #include <dirent.h>
 
 #include <vector>
 
-#include "engine/cChars.h"
-#include "engine/cCodePage.h"
-#include "engine/cFile.h"
-#include "engine/cLog.h"
-#include "engine/cProperty.h"
+#include "cChars.h"
+#include "cBig5.h"
+#include "cFile.h"
+#include "cLog.h"
+#include "cProperty.h"
 
 cCertChainList& cCertChainList::instance() {
     // OpenSSL is set up first, so its clean-up at exit runs after the store

@@ -15,8 +15,8 @@
 #include <mutex>
 #include <string>
 
-#include "engine/cCertChainEntry.h"
-#include "engine/cSsl.h"
+#include "cCertChainEntry.h"
+#include "cSsl.h"
 
 class cProperty;
 

@@ -1,4 +1,4 @@
-#include "engine/cChars.h"
+#include "cChars.h"
 
 #include <climits>
 #include <cstddef>

@@ -2,7 +2,7 @@
 #ifndef ORVANE_ENGINE_CCHARS_H
 #define ORVANE_ENGINE_CCHARS_H
 
-#include "engine/cBuffer.h"
+#include "cBuffer.h"
 
 class cChars : public cBuffer {
 public:

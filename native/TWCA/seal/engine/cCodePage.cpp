@@ -1,18 +1,14 @@
-#include "engine/cCodePage.h"
+#include "cCodePage.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <forward_list>
 #include <memory>
-#include <mutex>
 
-#include <iconv.h>
-
-#include "engine/cBytes.h"
-#include "engine/cChars.h"
-#include "engine/cLog.h"
+#include "cBig5.h"
+#include "cBytes.h"
+#include "cChars.h"
+#include "cLog.h"
 
 namespace {
 
@@ -21,17 +17,6 @@ namespace {
 const char* iconvName(const char* encoding) {
     return cChars::equalsIgnoreCase(encoding, "BIG5") ? "CP950" : encoding;
 }
-
-struct Converter {
-    iconv_t cd;
-    Converter(const char* to, const char* from) : cd(::iconv_open(to, from)) {}
-    ~Converter() {
-        if (ok()) ::iconv_close(cd);
-    }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-    bool ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
-};
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -50,7 +35,7 @@ bool convertUniCodeStringToAny(const char* text, const char* toEncoding, cBytes*
     // The validation pass for BIG5 decodes to UTF-16LE: glibc folds a few
     // duplicate code-page 950 codes (A2CC, A2CE, F9E9-F9FD) onto their twins
     // on the way back, and the caller's bytes are what must be signed.
-    Converter conv(toBig5 ? "UTF-16LE" : (toEncoding ? iconvName(toEncoding) : ""), "CP950");
+    cIconv conv(toBig5 ? "UTF-16LE" : (toEncoding ? iconvName(toEncoding) : ""), "CP950");
     if (toEncoding == nullptr || !conv.ok()) {
         if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("iconv_open() 失敗"));
         return false;
@@ -67,63 +52,13 @@ bool convertUniCodeStringToAny(const char* text, const char* toEncoding, cBytes*
     size_t inLeft = inLength;
     char* outPtr = buffer.get();
     size_t outLeft = area;
-    size_t rc = ::iconv(conv.cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    size_t rc = ::iconv(conv.get(), &inPtr, &inLeft, &outPtr, &outLeft);
     // Ends a shift sequence for targets that keep state.
-    if (rc != static_cast<size_t>(-1)) rc = ::iconv(conv.cd, nullptr, nullptr, &outPtr, &outLeft);
+    if (rc != static_cast<size_t>(-1)) rc = ::iconv(conv.get(), nullptr, nullptr, &outPtr, &outLeft);
     const size_t produced = area - outLeft;
     // Success needs no error, every input byte consumed, some output and a
     // last byte of the area left unused.
     if (rc == static_cast<size_t>(-1) || inLeft != 0 || produced == 0 || outLeft == 0) return false;
     if (toBig5) return out->assign(text, static_cast<int>(inLength));
     return out->assign(buffer.get(), static_cast<int>(produced));
-}
-
-bool utf8ToBig5(const char* utf8, std::string& big5) {
-    big5.clear();
-    if (utf8 == nullptr) return true;
-    try {
-        Converter conv("CP950", "UTF-8");
-        if (!conv.ok()) return false;
-        char* inPtr = const_cast<char*>(utf8);
-        size_t inLeft = std::strlen(utf8);
-        char chunk[256];
-        while (inLeft > 0) {
-            char* outPtr = chunk;
-            size_t outLeft = sizeof chunk;
-            const size_t rc = ::iconv(conv.cd, &inPtr, &inLeft, &outPtr, &outLeft);
-            big5.append(chunk, sizeof chunk - outLeft);
-            if (rc == static_cast<size_t>(-1)) {
-                if (errno == E2BIG) continue;
-                // A character without a BIG5 form, or broken UTF-8: write "?"
-                // and go on after the sequence.
-                big5 += '?';
-                ++inPtr;
-                --inLeft;
-                while (inLeft > 0 && (static_cast<unsigned char>(*inPtr) & 0xC0) == 0x80) {
-                    ++inPtr;
-                    --inLeft;
-                }
-            }
-        }
-        return true;
-    } catch (...) {
-        big5.clear();
-        return false;
-    }
-}
-
-const char* big5Literal(const char* utf8) noexcept {
-    try {
-        std::string big5;
-        if (!utf8ToBig5(utf8, big5)) return "";
-        // Kept for the life of the process (log messages are used until exit),
-        // in a store that is never destroyed.
-        static std::mutex storeLock;
-        static auto* store = new std::forward_list<std::string>();
-        std::lock_guard<std::mutex> guard(storeLock);
-        store->push_front(std::move(big5));
-        return store->front().c_str();
-    } catch (...) {
-        return "";
-    }
 }

@@ -1,9 +1,9 @@
-#include "engine/cCrlFileEntry.h"
+#include "cCrlFileEntry.h"
 
-#include "engine/cChars.h"
-#include "engine/cCodePage.h"
-#include "engine/cLog.h"
-#include "engine/cX509.h"
+#include "cChars.h"
+#include "cBig5.h"
+#include "cLog.h"
+#include "cX509.h"
 
 cCrlFileEntry::cCrlFileEntry(std::string title_, std::string dir_, std::string fileName_)
     : title(std::move(title_)), dir(std::move(dir_)), fileName(std::move(fileName_)) {}

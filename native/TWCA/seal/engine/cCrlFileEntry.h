@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/cFile.h"
-#include "engine/cSsl.h"
+#include "cFile.h"
+#include "cSsl.h"
 
 class cCrlFileEntry {
 public:

@@ -1,7 +1,7 @@
-#include "engine/cCrlList.h"
+#include "cCrlList.h"
 
-#include "engine/cCodePage.h"
-#include "engine/cLog.h"
+#include "cBig5.h"
+#include "cLog.h"
 
 cCrlList::cCrlList(std::string id_, std::string dir_) : id(std::move(id_)), dir(std::move(dir_)) {}
 

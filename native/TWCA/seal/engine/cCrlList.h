@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/cCrlFileEntry.h"
+#include "cCrlFileEntry.h"
 
 class cCrlList {
 public:

@@ -1,4 +1,4 @@
-#include "engine/cFile.h"
+#include "cFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "engine/cLog.h"
+#include "cLog.h"
 
 namespace {
 

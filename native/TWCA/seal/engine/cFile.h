@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "engine/cBuffer.h"
+#include "cBuffer.h"
 
 class cFile : public cBuffer {
 public:

@@ -1,4 +1,4 @@
-#include "engine/cLog.h"
+#include "cLog.h"
 
 #include <cerrno>
 #include <chrono>
@@ -14,9 +14,9 @@
 
 #include <pthread.h>
 
-#include "engine/cChars.h"
-#include "engine/cCodePage.h"
-#include "engine/cOpen.h"
+#include "cChars.h"
+#include "cBig5.h"
+#include "cOpen.h"
 
 namespace {
 

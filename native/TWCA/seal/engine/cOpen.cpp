@@ -1,4 +1,4 @@
-#include "engine/cOpen.h"
+#include "cOpen.h"
 
 #include <cerrno>
 

@@ -1,9 +1,9 @@
-#include "engine/cPkcs12.h"
+#include "cPkcs12.h"
 
-#include "engine/cCodePage.h"
-#include "engine/cFile.h"
-#include "engine/cLog.h"
-#include "engine/cX509.h"
+#include "cBig5.h"
+#include "cFile.h"
+#include "cLog.h"
+#include "cX509.h"
 #include "cError.h"
 
 cPkcs12::~cPkcs12() = default;

@@ -15,7 +15,7 @@
 #include <vector>
 #include <string>
 
-#include "engine/cSsl.h"
+#include "cSsl.h"
 
 class cPkcs12 {
 public:

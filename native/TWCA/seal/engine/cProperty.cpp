@@ -1,4 +1,4 @@
-#include "engine/cProperty.h"
+#include "cProperty.h"
 
 #include <cerrno>
 #include <climits>
@@ -7,9 +7,9 @@
 
 #include <unistd.h>
 
-#include "engine/cChars.h"
-#include "engine/cFile.h"
-#include "engine/cLog.h"
+#include "cChars.h"
+#include "cFile.h"
+#include "cLog.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "engine/cSsl.h"
+#include "cSsl.h"
 
 #include <cstdlib>
 #include <mutex>
 
 #include <openssl/provider.h>
 
-#include "engine/cLog.h"
+#include "cLog.h"
 
 namespace {
 OSSL_PROVIDER* legacyProvider = nullptr;

@@ -1,4 +1,4 @@
-#include "engine/cX509.h"
+#include "cX509.h"
 
 #include <cstdio>
 #include <ctime>
@@ -9,7 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509v3.h>
 
-#include "engine/cChars.h"
+#include "cChars.h"
 
 namespace {
 
