@@ -14,6 +14,7 @@
 #include "cCertChainList.h"
 #include "cProperty.h"
 #include "cSsl.h"
+#include "cSslPtr.h"
 #include "cX509.h"
 #include "fuzz_support.h"
 

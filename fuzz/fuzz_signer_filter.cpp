@@ -14,6 +14,7 @@
 
 #include "cPkcs12.h"
 #include "cSsl.h"
+#include "cSslPtr.h"
 #include "cX509.h"
 #include "fuzz_support.h"
 
@@ -59,8 +60,8 @@ cPkcs12* makeCredential() {
     unsigned char* der = nullptr;
     const int len = i2d_PKCS12(p12.get(), &der);
     FUZZ_CHECK(len > 0);
+    SslBytesPtr derOwner(der);
     FUZZ_CHECK(fuzzsupport::writeFile(scratch->file("user.pfx"), der, static_cast<size_t>(len)));
-    OPENSSL_free(der);
     auto* c = new cPkcs12();
     FUZZ_CHECK(c->loadPfxFile(scratch->path().c_str(), "user.pfx", kPassword) == 0);
     FUZZ_CHECK(cX509::subjectName(c->getCertificate()) == kSubject);

@@ -7,7 +7,7 @@
 
 #include "TWCASign.h"
 #include "cBytes.h"
-#include "cSsl.h"
+#include "cSslPtr.h"
 #include "sign_test_support.h"
 
 namespace signtest {
@@ -55,13 +55,12 @@ protected:
         Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, der.getLength()));
         if (!p7 || !PKCS7_type_is_signed(p7.get()) || p7->d.sign->cert == nullptr) return serials;
         for (int i = 0; i < sk_X509_num(p7->d.sign->cert); ++i) {
-            cSslPtr<BIGNUM, BN_free> bn(ASN1_INTEGER_to_BN(X509_get0_serialNumber(sk_X509_value(p7->d.sign->cert, i)), nullptr));
-            cSslPtr<char, freeText> hex(BN_bn2hex(bn.get()));
+            BignumPtr bn(ASN1_INTEGER_to_BN(X509_get0_serialNumber(sk_X509_value(p7->d.sign->cert, i)), nullptr));
+            SslTextPtr hex(BN_bn2hex(bn.get()));
             serials.push_back(hex.get());
         }
         return serials;
     }
-    static void freeText(char* p) { OPENSSL_free(p); }
 };
 
 }  // namespace signtest

@@ -12,22 +12,15 @@
 #include <gtest/gtest.h>
 
 #include "cLog.h"
+#include "cSslPtr.h"
 #include "cX509.h"
 
 namespace {
 
-struct X509Free {
-    void operator()(X509* p) const { X509_free(p); }
-};
-struct KeyFree {
-    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-
 // A certificate whose key-identifier and distribution-point extensions hold
 // bytes that do not decode (a chain file may carry such a certificate).
 X509Ptr certificateWithBrokenExtensions() {
-    std::unique_ptr<EVP_PKEY, KeyFree> key(EVP_EC_gen("P-256"));
+    EvpPkeyPtr key(EVP_EC_gen("P-256"));
     X509Ptr cert(X509_new());
     if (!key || !cert) return nullptr;
     X509_set_version(cert.get(), 2);
@@ -39,12 +32,10 @@ X509Ptr certificateWithBrokenExtensions() {
     X509_set_pubkey(cert.get(), key.get());
     static const unsigned char garbage[] = {0x30, 0x84, 0xff, 0xff, 0xff, 0xff, 0x80, 0x01};
     for (int nid : {NID_subject_key_identifier, NID_authority_key_identifier, NID_crl_distribution_points}) {
-        ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
-        ASN1_OCTET_STRING_set(value, garbage, sizeof garbage);
-        X509_EXTENSION* ext = X509_EXTENSION_create_by_NID(nullptr, nid, 0, value);
-        X509_add_ext(cert.get(), ext, -1);
-        X509_EXTENSION_free(ext);
-        ASN1_OCTET_STRING_free(value);
+        AsnStringPtr value(ASN1_OCTET_STRING_new());
+        ASN1_OCTET_STRING_set(value.get(), garbage, sizeof garbage);
+        X509ExtensionPtr ext(X509_EXTENSION_create_by_NID(nullptr, nid, 0, value.get()));
+        X509_add_ext(cert.get(), ext.get(), -1);
     }
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) <= 0) return nullptr;
     return cert;

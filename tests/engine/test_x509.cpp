@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cSslPtr.h"
 #include "cX509.h"
 #include "engine_test_support.h"
 
@@ -18,20 +19,8 @@ using namespace enginetest;
 
 namespace {
 
-struct X509Free {
-    void operator()(X509* p) const { X509_free(p); }
-};
-struct KeyFree {
-    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct StringFree {
-    void operator()(ASN1_STRING* p) const { ASN1_STRING_free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Free>;
-using StringPtr = std::unique_ptr<ASN1_STRING, StringFree>;
-
-StringPtr asn1Time(int type, const char* text) {
-    StringPtr s(ASN1_STRING_type_new(type));
+AsnStringPtr asn1Time(int type, const char* text) {
+    AsnStringPtr s(ASN1_STRING_type_new(type));
     if (s) ASN1_STRING_set(s.get(), text, -1);
     return s;
 }
@@ -42,7 +31,7 @@ void addName(X509_NAME* name, const char* field, const char* value) {
 
 // A signed certificate with every extension the renderings read.
 X509Ptr makeCertificate(bool withExtensions) {
-    std::unique_ptr<EVP_PKEY, KeyFree> key(EVP_EC_gen("P-256"));
+    EvpPkeyPtr key(EVP_EC_gen("P-256"));
     X509Ptr cert(X509_new());
     if (!key || !cert) return nullptr;
     X509_set_version(cert.get(), 2);
@@ -61,17 +50,16 @@ X509Ptr makeCertificate(bool withExtensions) {
     ASN1_TIME_set_string(X509_getm_notAfter(cert.get()), "20510101000000Z");
     X509_set_pubkey(cert.get(), key.get());
     if (withExtensions) {
-        StringPtr ski(ASN1_OCTET_STRING_new());
+        AsnStringPtr ski(ASN1_OCTET_STRING_new());
         ASN1_OCTET_STRING_set(ski.get(), reinterpret_cast<const unsigned char*>("\x0a\xbc\xff\x01"), 4);
         X509_add1_ext_i2d(cert.get(), NID_subject_key_identifier, ski.get(), 0, 0);
 
-        AUTHORITY_KEYID* aki = AUTHORITY_KEYID_new();
+        AuthorityKeyIdPtr aki(AUTHORITY_KEYID_new());
         aki->keyid = ASN1_OCTET_STRING_new();
         ASN1_OCTET_STRING_set(aki->keyid, reinterpret_cast<const unsigned char*>("\xde\xad\xbe\xef"), 4);
-        X509_add1_ext_i2d(cert.get(), NID_authority_key_identifier, aki, 0, 0);
-        AUTHORITY_KEYID_free(aki);
+        X509_add1_ext_i2d(cert.get(), NID_authority_key_identifier, aki.get(), 0, 0);
 
-        STACK_OF(DIST_POINT)* points = sk_DIST_POINT_new_null();
+        DistPointsPtr points(sk_DIST_POINT_new_null());
         DIST_POINT* full = DIST_POINT_new();
         full->distpoint = DIST_POINT_NAME_new();
         full->distpoint->type = 0;
@@ -83,7 +71,7 @@ X509Ptr makeCertificate(bool withExtensions) {
             GENERAL_NAME_set0_value(gn, GEN_URI, ia5);
             sk_GENERAL_NAME_push(full->distpoint->name.fullname, gn);
         }
-        sk_DIST_POINT_push(points, full);
+        sk_DIST_POINT_push(points.get(), full);
         DIST_POINT* relative = DIST_POINT_new();
         relative->distpoint = DIST_POINT_NAME_new();
         relative->distpoint->type = 1;
@@ -91,9 +79,8 @@ X509Ptr makeCertificate(bool withExtensions) {
         sk_X509_NAME_ENTRY_push(relative->distpoint->name.relativename,
                                 X509_NAME_ENTRY_create_by_txt(nullptr, "CN", MBSTRING_ASC,
                                                               reinterpret_cast<const unsigned char*>("crl1"), -1));
-        sk_DIST_POINT_push(points, relative);
-        X509_add1_ext_i2d(cert.get(), NID_crl_distribution_points, points, 0, 0);
-        sk_DIST_POINT_pop_free(points, DIST_POINT_free);
+        sk_DIST_POINT_push(points.get(), relative);
+        X509_add1_ext_i2d(cert.get(), NID_crl_distribution_points, points.get(), 0, 0);
     }
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) <= 0) return nullptr;
     return cert;
@@ -183,7 +170,7 @@ struct TimeCase {
 class TimeText : public ::testing::TestWithParam<TimeCase> {};
 
 TEST_P(TimeText, Renders) {
-    StringPtr t = asn1Time(GetParam().type, GetParam().asn1);
+    AsnStringPtr t = asn1Time(GetParam().type, GetParam().asn1);
     ASSERT_TRUE(t);
     EXPECT_EQ(cX509::timeText(t.get()), GetParam().text);
 }
@@ -213,7 +200,7 @@ TEST(TimeTextZone, NoDaylightSavingShift) {
     const std::string saved = old ? old : "";
     setenv("TZ", "EST5EDT,M3.2.0,M11.1.0", 1);
     tzset();
-    StringPtr t = asn1Time(V_ASN1_UTCTIME, "240310023000Z");
+    AsnStringPtr t = asn1Time(V_ASN1_UTCTIME, "240310023000Z");
     const std::string text = cX509::timeText(t.get());
     if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
     tzset();

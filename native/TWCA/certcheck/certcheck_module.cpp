@@ -26,10 +26,12 @@
 #include <new>
 #include <string>
 
+#include <openssl/err.h>
+
 #include "pfx_check.h"
 #include "pfx_encryption.h"
 #include "cProperty.h"
-#include "cSsl.h"
+#include "cSslPtr.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "cPkcs12.h"
 #include "cProperty.h"
 #include "cSsl.h"
+#include "cSslPtr.h"
 #include "cX509.h"
 
 namespace {
@@ -20,16 +21,12 @@ struct ProtectedArea {
     ~ProtectedArea() { OPENSSL_cleanse(bytes, sizeof bytes); }
 };
 
-void freeText(char* p) { OPENSSL_free(p); }
-using BignumPtr = cSslPtr<BIGNUM, BN_free>;
-using OsslTextPtr = cSslPtr<char, freeText>;
-
 std::string serialHex(const X509* cert) {
     const ASN1_INTEGER* serial = X509_get0_serialNumber(cert);
     if (serial == nullptr) return std::string();
     BignumPtr bn(ASN1_INTEGER_to_BN(serial, nullptr));
     if (!bn) return std::string();
-    OsslTextPtr hex(BN_bn2hex(bn.get()));
+    SslTextPtr hex(BN_bn2hex(bn.get()));
     return hex ? std::string(hex.get()) : std::string();
 }
 

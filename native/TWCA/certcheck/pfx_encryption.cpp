@@ -4,18 +4,9 @@
 
 #include "cFile.h"
 #include "cSsl.h"
+#include "cSslPtr.h"
 
 namespace {
-
-struct Pkcs7StackDeleter {
-    void operator()(STACK_OF(PKCS7)* s) const { sk_PKCS7_pop_free(s, PKCS7_free); }
-};
-struct SafeBagStackDeleter {
-    void operator()(STACK_OF(PKCS12_SAFEBAG)* s) const { sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free); }
-};
-using Pkcs7StackPtr = std::unique_ptr<STACK_OF(PKCS7), Pkcs7StackDeleter>;
-using SafeBagStackPtr = std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), SafeBagStackDeleter>;
-using Pbe2ParamPtr = cSslPtr<PBE2PARAM, PBE2PARAM_free>;
 
 std::string objectName(const ASN1_OBJECT* obj) {
     if (obj == nullptr) return "unknown";

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "cAesCipher.h"
+#include "cBig5.h"
 #include "cBytes.h"
 #include "cCertChainList.h"
 #include "cChars.h"
-#include "cBig5.h"
 #include "cCodePage.h"
 #include "cFile.h"
 #include "cLog.h"
@@ -17,6 +17,7 @@
 #include "cPkcs12.h"
 #include "cProperty.h"
 #include "cSsl.h"
+#include "cSslPtr.h"
 #include "cError.h"
 
 namespace {
@@ -363,8 +364,6 @@ int TWCASign::copySignature(int code, std::string& signatureOut) {
     return code;
 }
 
-static void freeDer(unsigned char* p) { OPENSSL_free(p); }
-
 static int signingFailed(const char* msg, int code) {
     cLog& log = cLog::instance();
     if (log.isError()) log.writeInt(LOG_TAG_ERROR, msg, code);
@@ -458,7 +457,7 @@ int TWCASign::signBytes(const unsigned char* data, int datalen) {
     unsigned char* der = nullptr;
     const int derLen = i2d_PKCS7(p7.get(), &der);
     if (derLen <= 0) return signingFailed("i2d_PKCS7", TWCA_ERR_SIGN);
-    cSslPtr<unsigned char, freeDer> derOwner(der);
+    SslBytesPtr derOwner(der);
     if (log.isDebug()) log.writeDump(BIG5_MSG("簽章值"), der, derLen);
     cChars b64;
     if (!b64.base64Encode(der, derLen)) return signingFailed("base64Encode", TWCA_ERR_SIGN);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cSsl.h"
+#include "cSslPtr.h"
 
 cAesCipher::~cAesCipher() { clear(); }
 

@@ -4,6 +4,7 @@
 #include "cLog.h"
 #include "cPkcs12.h"
 #include "cProperty.h"
+#include "cSsl.h"
 
 cCertChainEntry::cCertChainEntry(std::string name_, std::string ski_, const PKCS7* data, const cProperty* props)
     : name(std::move(name_)), ski(std::move(ski_)) {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "cCrlList.h"
-#include "cSsl.h"
+#include "cSslPtr.h"
 #include "cX509.h"
 
 class cProperty;

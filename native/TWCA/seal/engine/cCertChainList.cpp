@@ -4,11 +4,12 @@
 
 #include <vector>
 
-#include "cChars.h"
 #include "cBig5.h"
+#include "cChars.h"
 #include "cFile.h"
 #include "cLog.h"
 #include "cProperty.h"
+#include "cSsl.h"
 
 cCertChainList& cCertChainList::instance() {
     // OpenSSL is set up first, so its clean-up at exit runs after the store

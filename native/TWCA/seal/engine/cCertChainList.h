@@ -16,7 +16,7 @@
 #include <string>
 
 #include "cCertChainEntry.h"
-#include "cSsl.h"
+#include "cSslPtr.h"
 
 class cProperty;
 

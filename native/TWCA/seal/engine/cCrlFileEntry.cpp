@@ -1,8 +1,9 @@
 #include "cCrlFileEntry.h"
 
-#include "cChars.h"
 #include "cBig5.h"
+#include "cChars.h"
 #include "cLog.h"
+#include "cSsl.h"
 #include "cX509.h"
 
 cCrlFileEntry::cCrlFileEntry(std::string title_, std::string dir_, std::string fileName_)

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "cFile.h"
-#include "cSsl.h"
+#include "cSslPtr.h"
 
 class cCrlFileEntry {
 public:

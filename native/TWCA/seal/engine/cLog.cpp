@@ -14,8 +14,8 @@
 
 #include <pthread.h>
 
-#include "cChars.h"
 #include "cBig5.h"
+#include "cChars.h"
 #include "cOpen.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #include "cBig5.h"
 #include "cFile.h"
 #include "cLog.h"
+#include "cSsl.h"
 #include "cX509.h"
 #include "cError.h"
 
@@ -121,7 +122,7 @@ int cPkcs12::checkCertValid() const {
 int cPkcs12::keyUsageValue(const X509* cert) {
     if (cert == nullptr) return 0;
     cSslErrorGuard guard;
-    AsnBitStringPtr usage(static_cast<ASN1_BIT_STRING*>(X509_get_ext_d2i(cert, NID_key_usage, nullptr, nullptr)));
+    AsnStringPtr usage(static_cast<ASN1_BIT_STRING*>(X509_get_ext_d2i(cert, NID_key_usage, nullptr, nullptr)));
     if (!usage) return 0;
     const int len = ASN1_STRING_length(usage.get());
     const unsigned char* data = ASN1_STRING_get0_data(usage.get());

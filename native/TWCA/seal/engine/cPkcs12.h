@@ -15,7 +15,7 @@
 #include <vector>
 #include <string>
 
-#include "cSsl.h"
+#include "cSslPtr.h"
 
 class cPkcs12 {
 public:

@@ -2,34 +2,13 @@
 
 #include <cstdio>
 #include <ctime>
-#include <memory>
 
-#include <openssl/bio.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/x509v3.h>
 
 #include "cChars.h"
+#include "cSslPtr.h"
 
 namespace {
-
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const {
-        if (p) Free(p);
-    }
-};
-
-using AuthorityKeyIdPtr = std::unique_ptr<AUTHORITY_KEYID, Deleter<AUTHORITY_KEYID, AUTHORITY_KEYID_free>>;
-using OctetStringPtr = std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free>>;
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
-
-struct DistPointsDeleter {
-    void operator()(STACK_OF(DIST_POINT)* p) const {
-        if (p) sk_DIST_POINT_pop_free(p, DIST_POINT_free);
-    }
-};
-using DistPointsPtr = std::unique_ptr<STACK_OF(DIST_POINT), DistPointsDeleter>;
 
 // Extensions that do not decode render as absent; the errors their decoding
 // pushes onto OpenSSL's queue are dropped with them, so that no stale error is
@@ -86,12 +65,10 @@ int twoDigits(const unsigned char* p) {
 }  // namespace
 
 cX509::cX509(const X509* cert) {
-    if (cert != nullptr) certificate = X509_dup(const_cast<X509*>(cert));
+    if (cert != nullptr) certificate.reset(X509_dup(const_cast<X509*>(cert)));
 }
 
-cX509::~cX509() {
-    X509_free(certificate);
-}
+cX509::~cX509() = default;
 
 std::string cX509::nameOneLine(const X509_NAME* name) {
     if (name == nullptr) return std::string();
@@ -128,7 +105,7 @@ std::string cX509::issuerCN(const X509* cert) {
 std::string cX509::subjectKeyId(const X509* cert) {
     if (cert == nullptr) return std::string();
     ErrorMark mark;
-    OctetStringPtr ski(static_cast<ASN1_OCTET_STRING*>(
+    AsnStringPtr ski(static_cast<ASN1_OCTET_STRING*>(
         X509_get_ext_d2i(cert, NID_subject_key_identifier, nullptr, nullptr)));
     if (!ski) return std::string();
     return hexUpper(ASN1_STRING_get0_data(ski.get()), ASN1_STRING_length(ski.get()));

@@ -11,6 +11,8 @@
 #include <openssl/asn1.h>
 #include <openssl/x509.h>
 
+#include "cSslPtr.h"
+
 class cX509 {
 public:
     // Keeps its own copy (X509_dup) of `cert`; get() is nullptr when `cert` is
@@ -20,18 +22,18 @@ public:
     cX509(const cX509&) = delete;
     cX509& operator=(const cX509&) = delete;
 
-    X509* get() const { return certificate; }   // borrowed, owned by this object
+    X509* get() const { return certificate.get(); }   // borrowed, owned by this object
 
-    std::string getIssuerName() const { return issuerName(certificate); }
-    std::string getSubjectName() const { return subjectName(certificate); }
-    std::string getSubjectCN() const { return subjectCN(certificate); }
-    std::string getIssuerCN() const { return issuerCN(certificate); }
-    std::string getSKI() const { return subjectKeyId(certificate); }
-    std::string getAKI() const { return authorityKeyId(certificate); }
-    std::vector<std::string> getCrlDistributionPoints() const { return crlDistributionPoints(certificate); }
-    std::string getThumbprint() const { return thumbprint(certificate); }
-    std::string getNotBefore() const { return notBefore(certificate); }
-    std::string getNotAfter() const { return notAfter(certificate); }
+    std::string getIssuerName() const { return issuerName(get()); }
+    std::string getSubjectName() const { return subjectName(get()); }
+    std::string getSubjectCN() const { return subjectCN(get()); }
+    std::string getIssuerCN() const { return issuerCN(get()); }
+    std::string getSKI() const { return subjectKeyId(get()); }
+    std::string getAKI() const { return authorityKeyId(get()); }
+    std::vector<std::string> getCrlDistributionPoints() const { return crlDistributionPoints(get()); }
+    std::string getThumbprint() const { return thumbprint(get()); }
+    std::string getNotBefore() const { return notBefore(get()); }
+    std::string getNotAfter() const { return notAfter(get()); }
 
     // One-line distinguished names, "/C=TW/O=.../CN=...", at most 511 bytes.
     static std::string issuerName(const X509* cert);
@@ -60,7 +62,7 @@ public:
     static std::string currentTimeText();
 
 private:
-    X509* certificate = nullptr;
+    X509Ptr certificate;
 };
 
 #endif
