@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cChars.h"
 #include "cLog.h"
 #include "engine_test_support.h"
 
@@ -89,7 +90,14 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"twoIsFalse", [](cLog& l) { l.writeBool(LOG_TAG_DEBUG, "b", 2); }, "b = false"},
         ValueCase{"percentLiteral", [](cLog& l) { l.writeText(LOG_TAG_INFO, "100%s %d %n", "%s%%"); },
                   "100%s %d %n = %s%%"},
-        ValueCase{"noValue", [](cLog& l) { l.write(LOG_TAG_WARN, "%x%p"); }, "%x%p"}),
+        ValueCase{"noValue", [](cLog& l) { l.write(LOG_TAG_WARN, "%x%p"); }, "%x%p"},
+        // The level-testing calls pick the form from the value's type.
+        ValueCase{"levelText", [](cLog& l) { l.error("key", std::string("value")); }, "key = value"},
+        ValueCase{"levelInt", [](cLog& l) { l.error("n", 1202); }, "n = 0x000004B2(1202)"},
+        ValueCase{"levelBool", [](cLog& l) { l.error("b", true); }, "b = true"},
+        ValueCase{"levelBuilt",
+                  [](cLog& l) { l.error([] { return cLog::format("k%d", 1); }, [] { return false; }); },
+                  "k1 = false"}),
     [](const ::testing::TestParamInfo<ValueCase>& info) { return std::string(info.param.name); });
 
 TEST_F(LogFile, DumpRowsAndPadding) {
@@ -395,6 +403,58 @@ TEST_P(LogThreshold, KindsEnabled) {
     EXPECT_EQ(log.isInfo(), GetParam().info);
     EXPECT_EQ(log.isWarn(), GetParam().warn);
     EXPECT_EQ(log.isError(), GetParam().error);
+}
+
+// What each level-testing call writes at a threshold, and that a message or
+// value given as a callable is built only for a line that is written.
+TEST_P(LogThreshold, LevelCallsBuildOnlyTheLinesTheyWrite) {
+    TempDir dir;
+    cLog log;
+    log.setTimeSource(fixedClock);
+    fixedTime = {2024, 1, 5, 9, 8, 7, 6};
+    log.setLevel(GetParam().level);
+    ASSERT_TRUE(log.createFolder((dir / "l").c_str(), "f"));
+    const std::string file = log.fileNameFor(fixedClock());
+    const size_t before = readAll(file).size();
+
+    int built = 0;
+    auto msg = [&] { ++built; return std::string("m"); };
+    auto value = [&] { ++built; return 7; };
+    cChars bytes;
+    ASSERT_TRUE(bytes.base64Encode("x", 1));   // "eA=="
+    log.debug(msg, value);
+    log.info(msg, value);
+    log.param(msg, value);
+    log.warn(msg, value);
+    log.error(msg, value);
+    log.dump(msg, [&]() -> const cChars& { ++built; return bytes; });
+    log.debugEach(msg, [&] { ++built; return std::vector<std::string>{"a", "b"}; });
+
+    const ThresholdCase& c = GetParam();
+    std::vector<std::string> expected;
+    int expectedBuilt = 0;
+    const auto line = [&](bool on, const char* tagged) {
+        if (!on) return;
+        expected.push_back(tagged);
+        expectedBuilt += 2;
+    };
+    line(c.debug, "DEBUG m = 0x00000007(7)");
+    line(c.info, " INFO m = 0x00000007(7)");
+    line(c.info, "PARAM m = 0x00000007(7)");
+    line(c.warn, " WARN m = 0x00000007(7)");
+    line(c.error, "ERROR m = 0x00000007(7)");
+    if (c.debug) {
+        expected.insert(expected.end(), {"DEBUG m(len=4, 0x4) = ", " 0x00000000 - 65 41 3d 3d" + std::string(36, ' ') +
+                                                                        " : eA==", "DEBUG m = a", "DEBUG m = b"});
+        expectedBuilt += 2 + 3;   // dump: bytes and message; each: the items and a message per item
+    }
+    std::vector<std::string> written;
+    for (const auto& l : splitLines(readAll(file).substr(before))) {
+        const std::string body = afterHeader(l);
+        written.push_back(body.empty() ? l : tagOf(l) + " " + body);
+    }
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(built, expectedBuilt);
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, LogThreshold,

@@ -9,6 +9,7 @@
 #include "common/args.h"
 #include "common/classes.h"
 #include "common/names.h"
+#include "cLog.h"
 #include "seal_errors.h"
 #include "seal_files.h"
 #include "seal_props.h"
@@ -237,7 +238,7 @@ PyObject* init_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
             int capacity = kProtectedCapacity;
             const int made = module_signer->makePasswd(enced.data, &capacity, engine_file.c_str(),
                                                        plain.c_str());
-            logDebugCode("MakeTWCASignPasswd() return ", made);
+            cLog::instance().debug("MakeTWCASignPasswd() return ", made);
             return made;
         });
         plain.wipe();
@@ -248,7 +249,7 @@ PyObject* init_seal(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
         }
         code = run_unlocked([&] {
             const int done = module_signer->initial(engine_file.c_str(), enced.data);
-            logDebugCode("TWCASignInitial() return ", done);
+            cLog::instance().debug("TWCASignInitial() return ", done);
             return done;
         });
         if (code != 0) {
@@ -273,7 +274,7 @@ PyObject* module_sign(PyObject* text) {
     std::string signature;
     const int code = run_unlocked([&] {
         const int signed_code = module_signer->sign(bytes.c_str(), signature);
-        logDebugCode("SignPkcs7() return ", signed_code);
+        cLog::instance().debug("SignPkcs7() return ", signed_code);
         return signed_code;
     });
     if (code == 0) {

@@ -16,6 +16,7 @@
 #include "common/args.h"
 #include "common/classes.h"
 #include "cBig5.h"
+#include "cLog.h"
 #include "seal_errors.h"
 #include "seal_files.h"
 #include "seal_props.h"
@@ -313,7 +314,7 @@ PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
         int code = run_unlocked([&] {
             int capacity = kProtectedCapacity;
             const int made = signer->makePasswd(enced.data, &capacity, file_name.c_str(), plain.c_str());
-            logDebugCode("MakeTWCASignPasswd() return ", made);
+            cLog::instance().debug("MakeTWCASignPasswd() return ", made);
             return made;
         });
         plain.wipe();
@@ -478,13 +479,13 @@ void log_store_failure() noexcept {
     const char* utf8 = described ? PyUnicode_AsUTF8(described.get()) : nullptr;
     PyErr_Clear();
     // No Python code runs inside this handler (see background_gen_store_sign).
-    try {
+    // The description is converted to BIG5 only when the line is written; out
+    // of memory while describing the failure drops the line.
+    cLog::instance().error(BIG5_MSG("PyTWCASign::background_gen_store_sign() 背景產生簽章失敗"), [&] {
         std::string text;
         if (!utf8 || !utf8ToBig5(utf8, text)) text = "?";
-        logError(BIG5_MSG("PyTWCASign::background_gen_store_sign() 背景產生簽章失敗"), text);
-    } catch (...) {
-        // Out of memory while describing the failure: the line is dropped.
-    }
+        return text;
+    });
 }
 
 // One round of the store thread: a batch when the store is below its target.

@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "cLog.h"
 #include "seal_unlocked.h"
 
 namespace seal {
@@ -33,16 +32,6 @@ int SealSigner::sign(const char* text, std::string& signature) {
     const int code = twca_.SignPkcs7(text, "BIG5", signature);
     // A success always leaves a signature; never hand out an empty one.
     return code == 0 && signature.empty() ? 5061 : code;
-}
-
-void logDebugCode(const char* msg, int code) noexcept {
-    cLog& log = cLog::instance();
-    if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, msg, code);
-}
-
-void logError(const char* msg, const std::string& value) noexcept {
-    cLog& log = cLog::instance();
-    if (log.isError()) log.writeText(LOG_TAG_ERROR, msg, value);
 }
 
 }  // namespace seal

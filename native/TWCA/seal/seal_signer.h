@@ -38,10 +38,4 @@ private:
     unsigned forks_seen_;   // fork_count() when activation_ was made
 };
 
-// DEBUG line "<msg> = 0x%08X(%d)" through the signing log, when DEBUG lines
-// are written.
-void logDebugCode(const char* msg, int code) noexcept;
-// ERROR line "<msg> = <value>" (both BIG5) when ERROR lines are written.
-void logError(const char* msg, const std::string& value) noexcept;
-
 }  // namespace seal

@@ -42,11 +42,6 @@ struct SecretArea {
     ~SecretArea() { OPENSSL_cleanse(bytes, N); }
 };
 
-void logError(const char* msg) {
-    cLog& log = cLog::instance();
-    if (log.isError()) log.write(LOG_TAG_ERROR, msg);
-}
-
 // Decodes a protected password (base64 of its ciphertext) and decrypts it with
 // the given IV. The password is the decrypted bytes up to the first zero.
 enum class Unprotect { Ok, Decode, TooLong, Decrypt };
@@ -78,7 +73,7 @@ int TWCASign::MakeTWCASignPasswd(char* out, int* outLen, const char* propertyFil
     try {
         return finish(makePassword(out, outLen, propertyFile, plainPfxPasswd));
     } catch (...) {
-        logError("TWCASign::MakeTWCASignPasswd() exception");
+        cLog::instance().error("TWCASign::MakeTWCASignPasswd() exception");
         return finish(TWCA_ERR_OPENSSL);
     }
 }
@@ -86,22 +81,22 @@ int TWCASign::MakeTWCASignPasswd(char* out, int* outLen, const char* propertyFil
 int TWCASign::makePassword(char* out, int* outLen, const char* propertyFile, const char* plainPfxPasswd) {
     cLog& log = cLog::instance();
     cSslErrorGuard guard;
-    if (log.isInfo()) log.write(LOG_TAG_INFO, "begin TWCASign::MakeTWCASignPasswd()");
+    log.info("begin TWCASign::MakeTWCASignPasswd()");
     if (propertyFile == nullptr || *propertyFile == '\0') {
-        logError(BIG5_MSG("參數 propertyFile 為 NULL"));
+        log.error(BIG5_MSG("參數 propertyFile 為 NULL"));
         return TWCA_ERR_PROPERTY;
     }
     cProperty props;
     if (!props.loadFromFile(propertyFile)) {
-        logError(BIG5_MSG("property 檔讀取失敗"));
+        log.error(BIG5_MSG("property 檔讀取失敗"));
         return TWCA_ERR_PROPERTY;
     }
     if (plainPfxPasswd == nullptr || *plainPfxPasswd == '\0') {
-        logError(BIG5_MSG("passwd 參數錯誤"));
+        log.error(BIG5_MSG("passwd 參數錯誤"));
         return TWCA_ERR_ARGUMENT;
     }
     if (outLen == nullptr) {
-        logError(BIG5_MSG("參數 outLen 內容為 NULL"));
+        log.error(BIG5_MSG("參數 outLen 內容為 NULL"));
         return TWCA_ERR_ARGUMENT;
     }
     const size_t plainLen = std::strlen(plainPfxPasswd);
@@ -112,12 +107,12 @@ int TWCASign::makePassword(char* out, int* outLen, const char* propertyFile, con
     if (plainLen > static_cast<size_t>(kPasswordArea) ||
         cipher.encrypt(reinterpret_cast<const unsigned char*>(plainPfxPasswd), static_cast<int>(plainLen),
                        cipherText.bytes, cipherLen) != 0) {
-        logError(BIG5_MSG("加密失敗"));
+        log.error(BIG5_MSG("加密失敗"));
         return TWCA_ERR_ENCRYPT;
     }
     cChars text;
     if (!text.base64Encode(cipherText.bytes, cipherLen)) {
-        logError(BIG5_MSG("加密失敗"));
+        log.error(BIG5_MSG("加密失敗"));
         return TWCA_ERR_ENCRYPT;
     }
     const int textLen = text.getLength();
@@ -129,7 +124,7 @@ int TWCASign::makePassword(char* out, int* outLen, const char* propertyFile, con
     if (capacity > 0) std::memset(out, 0, static_cast<size_t>(capacity));
     *outLen = textLen;
     if (capacity < textLen) {
-        logError(BIG5_MSG("輸出緩衝區太小"));
+        log.error(BIG5_MSG("輸出緩衝區太小"));
         return TWCA_ERR_BUFFER;
     }
     std::memcpy(out, text.getData(), static_cast<size_t>(textLen));
@@ -144,30 +139,30 @@ int TWCASign::TWCASignInitial(const char* propertyFile, const char* encedPfxPass
     try {
         lastError = initialise(propertyFile, encedPfxPasswd);
     } catch (...) {
-        logError("TWCASign::TWCASignInitial() exception");
+        log.error("TWCASign::TWCASignInitial() exception");
         lastError = TWCA_ERR_OPENSSL;
     }
-    if (log.isInfo()) log.writeInt(LOG_TAG_INFO, "end TWCASign::TWCASign()", lastError);
+    log.info("end TWCASign::TWCASign()", lastError);
     return lastError;
 }
 
 int TWCASign::initialise(const char* propertyFile, const char* encedPfxPasswd) {
     cLog& log = cLog::instance();
     cSslErrorGuard guard;
-    if (log.isInfo()) log.write(LOG_TAG_INFO, "");
+    log.info("");
     lastError = 0;
 
     if (propertyFile == nullptr) {
-        logError(BIG5_MSG("參數 propertyFile 為 NULL"));
+        log.error(BIG5_MSG("參數 propertyFile 為 NULL"));
         return TWCA_ERR_PROPERTY;
     }
     if (*propertyFile == '\0') {
-        logError(BIG5_MSG("參數 propertyFile 為 空值"));
+        log.error(BIG5_MSG("參數 propertyFile 為 空值"));
         return TWCA_ERR_PROPERTY;
     }
     cProperty props;
     if (!props.loadFromFile(propertyFile)) {
-        logError(BIG5_MSG("property 檔讀取失敗"));
+        log.error(BIG5_MSG("property 檔讀取失敗"));
         return TWCA_ERR_PROPERTY;
     }
 
@@ -182,7 +177,7 @@ int TWCASign::initialise(const char* propertyFile, const char* encedPfxPasswd) {
     std::string conversionError;
     const int certs = props.getPropertyInt("PKCS7.addCert", &conversionError);
     if (!conversionError.empty()) {
-        if (log.isError()) log.writeText(LOG_TAG_ERROR, "PKCS7.addCert", conversionError);
+        log.error("PKCS7.addCert", conversionError);
         return TWCA_ERR_PROPERTY;
     }
     addCert = certs;
@@ -203,36 +198,36 @@ int TWCASign::initialise(const char* propertyFile, const char* encedPfxPasswd) {
         case Unprotect::Ok:
             break;
         case Unprotect::Decode:
-            logError(BIG5_MSG("encedPfxPasswd 內容解碼(Base64)失敗"));
+            log.error(BIG5_MSG("encedPfxPasswd 內容解碼(Base64)失敗"));
             return TWCA_ERR_ARGUMENT;
         case Unprotect::TooLong:
-            logError(BIG5_MSG("encedPfxPasswd 內容過長"));
+            log.error(BIG5_MSG("encedPfxPasswd 內容過長"));
             return TWCA_ERR_ARGUMENT;
         case Unprotect::Decrypt:
-            logError(BIG5_MSG("encedPfxPasswd 內容解密失敗"));
+            log.error(BIG5_MSG("encedPfxPasswd 內容解密失敗"));
             return TWCA_ERR_ARGUMENT;
         }
     } else {
         password.text = props.getProperty("PFX.pswd");
         if (password.text.empty()) {
-            if (log.isWarn()) log.write(LOG_TAG_WARN, BIG5_MSG("找不到 PFX.pswd 續找 PFX.pswdB64"));
+            log.warn(BIG5_MSG("找不到 PFX.pswd 續找 PFX.pswdB64"));
             SecretString b64;
             b64.text = props.getProperty("PFX.pswdB64");
             if (b64.text.empty()) {
-                logError(BIG5_MSG("找不到 PFX.pswdB64"));
+                log.error(BIG5_MSG("找不到 PFX.pswdB64"));
                 return TWCA_ERR_ARGUMENT;
             }
             switch (unprotectPassword(b64.text, kTWCAPasswordKey, password)) {
             case Unprotect::Ok:
                 break;
             case Unprotect::Decode:
-                logError(BIG5_MSG("PFX.pswdB64 內容解碼失敗"));
+                log.error(BIG5_MSG("PFX.pswdB64 內容解碼失敗"));
                 return TWCA_ERR_ARGUMENT;
             case Unprotect::TooLong:
-                logError(BIG5_MSG("PFX.pswdB64 內容過長"));
+                log.error(BIG5_MSG("PFX.pswdB64 內容過長"));
                 return TWCA_ERR_ARGUMENT;
             case Unprotect::Decrypt:
-                logError(BIG5_MSG("PFX.pswdB64 內容解密"));
+                log.error(BIG5_MSG("PFX.pswdB64 內容解密"));
                 return TWCA_ERR_ARGUMENT;
             }
         }
@@ -246,7 +241,7 @@ int TWCASign::initialise(const char* propertyFile, const char* encedPfxPasswd) {
         credential = std::move(loaded);
         initialised = true;
     } else {
-        logError(BIG5_MSG("讀取 pfx 檔失敗, 密碼錯誤"));
+        log.error(BIG5_MSG("讀取 pfx 檔失敗, 密碼錯誤"));
     }
     return code;
 }
@@ -270,57 +265,57 @@ int TWCASign::signPkcs7Locked(const char* plain, const char* encoding) {
         return finish(signText(plain, encoding));
     } catch (...) {
         signature.clear();
-        logError("TWCASign::SignPkcs7() exception");
+        cLog::instance().error("TWCASign::SignPkcs7() exception");
         return finish(TWCA_ERR_OPENSSL);
     }
 }
 
 int TWCASign::signText(const char* plain, const char* encoding) {
     cLog& log = cLog::instance();
-    if (log.isInfo()) log.write(LOG_TAG_INFO, "begin TWCASign::SignPkcs7()");
+    log.info("begin TWCASign::SignPkcs7()");
     lastError = 0;
     // A failed call never leaves an earlier signature to be mistaken for its own.
     signature.clear();
     if (!credential) {
-        logError(BIG5_MSG("pfx 載入錯誤"));
+        log.error(BIG5_MSG("pfx 載入錯誤"));
         return TWCA_ERR_CERT;
     }
     if (plain == nullptr) {
-        logError(BIG5_MSG("參數 plain 內容為 NULL"));
+        log.error(BIG5_MSG("參數 plain 內容為 NULL"));
         return TWCA_ERR_ARGUMENT;
     }
     if (*plain == '\0') {
-        logError(BIG5_MSG("參數 plain 長度為 0"));
+        log.error(BIG5_MSG("參數 plain 長度為 0"));
         return TWCA_ERR_ARGUMENT;
     }
     if (encoding == nullptr) {
-        logError(BIG5_MSG("參數 encoding 內容為 NULL"));
+        log.error(BIG5_MSG("參數 encoding 內容為 NULL"));
         return TWCA_ERR_ARGUMENT;
     }
     if (*encoding == '\0') {
-        logError(BIG5_MSG("參數 encoding 長度為 0"));
+        log.error(BIG5_MSG("參數 encoding 長度為 0"));
         return TWCA_ERR_ARGUMENT;
     }
     cBytes converted;
     if (cChars::equalsIgnoreCase(encoding, "BIG5")) {
         if (!convertUniCodeStringToAny(plain, "BIG5", &converted)) {
-            logError(BIG5_MSG("convertUniCodeStringToAny(BIG5) 失敗"));
+            log.error(BIG5_MSG("convertUniCodeStringToAny(BIG5) 失敗"));
             return TWCA_ERR_ENCODING;
         }
-        if (log.isDebug()) log.writeDump("convertUniCodeStringToAny(BIG5)", converted.getData(), converted.getLength());
+        log.dump("convertUniCodeStringToAny(BIG5)", converted);
     } else if (cChars::equalsIgnoreCase(encoding, "UTF-16LE")) {
         if (!convertUniCodeStringToAny(plain, "UTF-16LE", &converted)) {
-            logError(BIG5_MSG("convertUniCodeStringToAny(UTF-16LE) 失敗"));
+            log.error(BIG5_MSG("convertUniCodeStringToAny(UTF-16LE) 失敗"));
             return TWCA_ERR_ENCODING;
         }
-        if (log.isDebug())
-            log.writeDump("convertUniCodeStringToAny(UTF-16LE)", converted.getData(), converted.getLength());
+        log.dump("convertUniCodeStringToAny(UTF-16LE)", converted);
     } else {
-        if (log.isDebug()) {
+        // Converted for the DEBUG dump alone; nothing is signed.
+        log.dump("convertUniCodeStringToAny(?)", [&]() -> const cBytes& {
             convertUniCodeStringToAny(plain, encoding, &converted);
-            log.writeDump("convertUniCodeStringToAny(?)", converted.getData(), converted.getLength());
-        }
-        if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("無法支援的編碼格式, encoding"), encoding);
+            return converted;
+        });
+        log.error(BIG5_MSG("無法支援的編碼格式, encoding"), encoding);
         return TWCA_ERR_ENCODING;
     }
     return signPkcs7BinLocked(converted.getData(), converted.getLength());
@@ -345,11 +340,11 @@ int TWCASign::signPkcs7BinLocked(const unsigned char* data, int datalen) {
     try {
         lastError = signBytes(data, datalen);
     } catch (...) {
-        logError("TWCASign::SignPkcs7Bin() exception");
+        log.error("TWCASign::SignPkcs7Bin() exception");
         lastError = TWCA_ERR_OPENSSL;
     }
     if (lastError != 0) signature.clear();
-    if (log.isInfo()) log.writeInt(LOG_TAG_INFO, "end TWCASign::SignPkcs7Bin()", lastError);
+    log.info("end TWCASign::SignPkcs7Bin()", lastError);
     return lastError;
 }
 
@@ -358,38 +353,43 @@ int TWCASign::copySignature(int code, std::string& signatureOut) {
     try {
         signatureOut = signature;
     } catch (...) {
-        logError("TWCASign::copySignature() exception");
+        cLog::instance().error("TWCASign::copySignature() exception");
         return finish(TWCA_ERR_OPENSSL);
     }
     return code;
 }
 
-static int signingFailed(const char* msg, int code) {
-    cLog& log = cLog::instance();
-    if (log.isError()) log.writeInt(LOG_TAG_ERROR, msg, code);
+namespace {
+
+// An ERROR line "msg = code" and OpenSSL's queued errors; returns code.
+template <class Msg>
+int signingFailed(const Msg& msg, int code) {
+    cLog::instance().error(msg, code);
     cSslErrorGuard::drain();
     return code;
 }
 
+}  // namespace
+
 int TWCASign::signBytes(const unsigned char* data, int datalen) {
     cLog& log = cLog::instance();
     cSslErrorGuard guard;
-    if (log.isInfo()) log.write(LOG_TAG_INFO, "begin TWCASign::SignPkcs7Bin()");
+    log.info("begin TWCASign::SignPkcs7Bin()");
     lastError = 0;
     signature.clear();
 
     if (data == nullptr) {
-        logError(BIG5_MSG("參數 data 內容為 NULL"));
+        log.error(BIG5_MSG("參數 data 內容為 NULL"));
         return TWCA_ERR_ARGUMENT;
     }
     if (datalen <= 0) {
-        logError(BIG5_MSG("參數 datalen <= 0"));
+        log.error(BIG5_MSG("參數 datalen <= 0"));
         return TWCA_ERR_ARGUMENT;
     }
     BioPtr input(BIO_new_mem_buf(data, datalen));
     if (!input) return signingFailed("BIO_new_mem_buf", TWCA_ERR_OPENSSL);
     if (!credential) {
-        logError(BIG5_MSG("pfx 檔尚未載入"));
+        log.error(BIG5_MSG("pfx 檔尚未載入"));
         return TWCA_ERR_PFX_NOT_LOADED;
     }
     if (checkValidity) {
@@ -428,7 +428,7 @@ int TWCASign::signBytes(const unsigned char* data, int datalen) {
     } else if (digest == "SHA256") {
         md = EVP_sha256();
     } else {
-        if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("簽章條件錯誤, 演算法"), digest);
+        log.error(BIG5_MSG("簽章條件錯誤, 演算法"), digest);
         return TWCA_ERR_SIGN;
     }
 
@@ -458,11 +458,11 @@ int TWCASign::signBytes(const unsigned char* data, int datalen) {
     const int derLen = i2d_PKCS7(p7.get(), &der);
     if (derLen <= 0) return signingFailed("i2d_PKCS7", TWCA_ERR_SIGN);
     SslBytesPtr derOwner(der);
-    if (log.isDebug()) log.writeDump(BIG5_MSG("簽章值"), der, derLen);
+    log.dump(BIG5_MSG("簽章值"), der, derLen);
     cChars b64;
     if (!b64.base64Encode(der, derLen)) return signingFailed("base64Encode", TWCA_ERR_SIGN);
     signature.assign(b64.c_str(), static_cast<size_t>(b64.getLength()));
-    if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, BIG5_MSG("簽章值(base64)"), signature);
+    log.debug(BIG5_MSG("簽章值(base64)"), signature);
     signingCertificate = cert;
     return 0;
 }

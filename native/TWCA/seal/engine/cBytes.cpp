@@ -36,7 +36,7 @@ bool findArmouredBody(const char* text, size_t size, const char*& body, size_t& 
     const char* open = std::strstr(p, "-----");
     if (open == nullptr) {
         cLog& log = cLog::instance();
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("cBytes::base64Decode() ----- BEGIN 不對稱"));
+        log.error(BIG5_MSG("cBytes::base64Decode() ----- BEGIN 不對稱"));
         return false;
     }
     p = open;
@@ -44,7 +44,7 @@ bool findArmouredBody(const char* text, size_t size, const char*& body, size_t& 
     const char* close = std::strstr(p, "-----");
     if (close == nullptr) {
         cLog& log = cLog::instance();
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("cBytes::base64Decode() ----- END 不對稱"));
+        log.error(BIG5_MSG("cBytes::base64Decode() ----- END 不對稱"));
         return false;
     }
     body = p;

@@ -30,7 +30,7 @@ static bool isSelfIssued(const X509* cert) {
 bool cCertChainEntry::selfVerify() {
     cLog& log = cLog::instance();
     cSslErrorGuard guard;
-    if (log.isDebug()) log.write(LOG_TAG_DEBUG, "begin cCertChainEntry::selfVerify()");
+    log.debug("begin cCertChainEntry::selfVerify()");
     const STACK_OF(X509)* certs = certificates();
     const int n = certs ? sk_X509_num(certs) : 0;
     if (n == 0) return false;
@@ -38,7 +38,7 @@ bool cCertChainEntry::selfVerify() {
     x509Store.reset(X509_STORE_new());
     subjects.clear();
     if (!x509Store) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("初始化失敗(X509_STORE_new)!"));
+        log.error(BIG5_MSG("初始化失敗(X509_STORE_new)!"));
         return false;
     }
     for (int i = 0; i < n; ++i) X509_STORE_add_cert(x509Store.get(), sk_X509_value(certs, i));
@@ -57,26 +57,20 @@ bool cCertChainEntry::selfVerify() {
             ++endEntities;
             lastEndEntity = cert;
         }
-        if (log.isDebug()) {
-            const std::string serial = cCrlFileEntry::serialHex(X509_get0_serialNumber(cert));
-            const char* kind = root ? BIG5_MSG("\t|--- 根憑證, 憑證序號")
+        const cBig5Text kind = root ? BIG5_MSG("\t|--- 根憑證, 憑證序號")
                                     : ca ? BIG5_MSG("\t|--- CA 憑證, 憑證序號") : BIG5_MSG("\t|--- EE 憑證, 憑證序號");
-            log.writeText(LOG_TAG_DEBUG, kind, serial);
-            log.writeText(LOG_TAG_DEBUG, BIG5_MSG("\t|\t|--- 憑證 主旨 CN"), cX509::subjectCN(cert));
-            log.writeText(LOG_TAG_DEBUG, BIG5_MSG("\t|\t|--- 憑證 發行者 CN"), cX509::issuerCN(cert));
-            log.writeText(LOG_TAG_DEBUG, BIG5_MSG("\t|\t|--- 憑證 生效日"), cX509::notBefore(cert));
-            log.writeText(LOG_TAG_DEBUG, BIG5_MSG("\t|\t|--- 憑證 到期日"), cX509::notAfter(cert));
-            log.writeText(LOG_TAG_DEBUG, BIG5_MSG("\t|\t|--- 憑證 摘要值"), cX509::thumbprint(cert));
-            log.writeText(LOG_TAG_DEBUG, BIG5_MSG("\t|\t|--- 憑證 SKI"), cX509::subjectKeyId(cert));
-            log.writeText(LOG_TAG_DEBUG, BIG5_MSG("\t|\t|--- 憑證 AKI"), cX509::authorityKeyId(cert));
-            log.writeInt(LOG_TAG_DEBUG, BIG5_MSG("\t|\t|--- 金鑰使用方方式"), usage);
-        }
+        log.debug(kind, [&] { return cCrlFileEntry::serialHex(X509_get0_serialNumber(cert)); });
+        log.debug(BIG5_MSG("\t|\t|--- 憑證 主旨 CN"), [&] { return cX509::subjectCN(cert); });
+        log.debug(BIG5_MSG("\t|\t|--- 憑證 發行者 CN"), [&] { return cX509::issuerCN(cert); });
+        log.debug(BIG5_MSG("\t|\t|--- 憑證 生效日"), [&] { return cX509::notBefore(cert); });
+        log.debug(BIG5_MSG("\t|\t|--- 憑證 到期日"), [&] { return cX509::notAfter(cert); });
+        log.debug(BIG5_MSG("\t|\t|--- 憑證 摘要值"), [&] { return cX509::thumbprint(cert); });
+        log.debug(BIG5_MSG("\t|\t|--- 憑證 SKI"), [&] { return cX509::subjectKeyId(cert); });
+        log.debug(BIG5_MSG("\t|\t|--- 憑證 AKI"), [&] { return cX509::authorityKeyId(cert); });
+        log.debug(BIG5_MSG("\t|\t|--- 金鑰使用方方式"), usage);
         if (!root && !ca) {
-            if (log.isDebug()) {
-                for (const std::string& dp : cX509::crlDistributionPoints(cert))
-                    log.writeText(LOG_TAG_DEBUG, "\t|\t|--- CrlDP", dp);
-                log.write(LOG_TAG_DEBUG, BIG5_MSG("\t|\t|--- 不予驗證"));
-            }
+            log.debugEach("\t|\t|--- CrlDP", [&] { return cX509::crlDistributionPoints(cert); });
+            log.debug(BIG5_MSG("\t|\t|--- 不予驗證"));
             continue;
         }
         X509StoreCtxPtr ctx(X509_STORE_CTX_new());
@@ -92,11 +86,10 @@ bool cCertChainEntry::selfVerify() {
                 auto copy = std::make_unique<cX509>(cert);
                 if (copy->get() != nullptr) issuersBySki.emplace(std::move(certSki), std::move(copy));
             }
-            if (log.isDebug()) log.write(LOG_TAG_DEBUG, BIG5_MSG("\t|\t|--- 驗證成功"));
+            log.debug(BIG5_MSG("\t|\t|--- 驗證成功"));
         } else {
-            if (log.isError())
-                log.writeText(LOG_TAG_ERROR, BIG5_MSG("\t|\t|--- 驗章失敗, 原因"),
-                              X509_verify_cert_error_string(X509_STORE_CTX_get_error(ctx.get())));
+            log.error(BIG5_MSG("\t|\t|--- 驗章失敗, 原因"),
+                      X509_verify_cert_error_string(X509_STORE_CTX_get_error(ctx.get())));
             ERR_clear_error();
         }
     }
@@ -104,30 +97,30 @@ bool cCertChainEntry::selfVerify() {
 
     bool result;
     if (roots == 0) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("找不到根憑證可供驗章"));
+        log.error(BIG5_MSG("找不到根憑證可供驗章"));
         result = false;
     } else {
         result = verified == n - endEntities;
     }
-    if (log.isInfo()) log.writeBool(LOG_TAG_INFO, "end cCertChainEntry::selfVerify()", result);
+    log.info("end cCertChainEntry::selfVerify()", result);
     return result;
 }
 
 int cCertChainEntry::verifyCert(X509* cert) {
     cLog& log = cLog::instance();
     cSslErrorGuard guard;
-    if (log.isDebug()) log.write(LOG_TAG_DEBUG, "begin cCertChainEntry::verifyCert()");
+    log.debug("begin cCertChainEntry::verifyCert()");
     int result = -1;
     if (!x509Store) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("初始化失敗(store尚未建立)!"));
+        log.error(BIG5_MSG("初始化失敗(store尚未建立)!"));
     } else if (cert != nullptr) {
-        if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, BIG5_MSG("驗章 Subject"), cX509::subjectName(cert));
+        log.debug(BIG5_MSG("驗章 Subject"), [&] { return cX509::subjectName(cert); });
         if (subjects.count(cX509::issuerName(cert)) == 0) {
-            if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("不在同一個憑證鏈!"));
+            log.error(BIG5_MSG("不在同一個憑證鏈!"));
         } else {
             X509StoreCtxPtr ctx(X509_STORE_CTX_new());
             if (!ctx || X509_STORE_CTX_init(ctx.get(), x509Store.get(), cert, nullptr) != 1) {
-                if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("初始化失敗(X509_STORE_CTX_init)!"));
+                log.error(BIG5_MSG("初始化失敗(X509_STORE_CTX_init)!"));
             } else if (X509_verify_cert(ctx.get()) == 1) {
                 result = 0;
             } else {
@@ -136,16 +129,16 @@ int cCertChainEntry::verifyCert(X509* cert) {
             }
         }
     }
-    if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, "end cCertChainEntry::verifyCert()", result);
+    log.debug("end cCertChainEntry::verifyCert()", result);
     return result;
 }
 
 bool cCertChainEntry::loadCrlList(const cProperty* props) {
     cLog& log = cLog::instance();
-    if (log.isDebug()) log.write(LOG_TAG_DEBUG, "begin cCertChainEntry::loadCrlList()");
+    log.debug("begin cCertChainEntry::loadCrlList()");
     if (!crls) return false;
     if (props == nullptr) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("參數錯誤 : property = NULL"));
+        log.error(BIG5_MSG("參數錯誤 : property = NULL"));
         return false;
     }
     int count = 0;
@@ -153,9 +146,7 @@ bool cCertChainEntry::loadCrlList(const cProperty* props) {
         std::string value = props->getProperty(cLog::format("%s.crlFile%d", name.c_str(), k).c_str());
         if (!value.empty() && crls->addCrlFile(cLog::format("crlFile%d", k), std::move(value))) ++count;
     }
-    if (log.isInfo()) {
-        log.writeInt(LOG_TAG_INFO, BIG5_MSG("載入 crl 檔數量"), count);
-        log.write(LOG_TAG_INFO, "end cCertChainEntry::loadCrlList()");
-    }
+    log.info(BIG5_MSG("載入 crl 檔數量"), count);
+    log.info("end cCertChainEntry::loadCrlList()");
     return true;
 }

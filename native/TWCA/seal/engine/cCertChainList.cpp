@@ -64,19 +64,19 @@ bool cCertChainList::loadCertChainFiles(const cProperty* props) {
 bool cCertChainList::loadLocked(const cProperty* props) {
     cLog& log = cLog::instance();
     cSslErrorGuard guard;
-    if (log.isInfo()) log.write(LOG_TAG_INFO, "begin cCertChainList::loadCertChainFiles()");
+    log.info("begin cCertChainList::loadCertChainFiles()");
     if (props == nullptr) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("參數錯誤 : property = NULL"));
+        log.error(BIG5_MSG("參數錯誤 : property = NULL"));
         return false;
     }
     path = props->getProperty("P7B.path");
     if (path.empty()) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("未指定 P7B 目錄!"));
+        log.error(BIG5_MSG("未指定 P7B 目錄!"));
         return false;
     }
     std::vector<std::string> listed;
     if (!listChainFiles(path, listed)) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("無法讀取 P7B 目錄!"));
+        log.error(BIG5_MSG("無法讀取 P7B 目錄!"));
         return false;
     }
 
@@ -94,8 +94,7 @@ bool cCertChainList::loadLocked(const cProperty* props) {
             }
         }
         if (match == nullptr) continue;
-        if (log.isInfo())
-            log.writeText(LOG_TAG_INFO, cLog::format(BIG5_MSG("執行載入 %s 檔"), nameKey.c_str()).c_str(), configured);
+        log.info([&] { return cLog::format(BIG5_MSG("執行載入 %s 檔"), nameKey.c_str()); }, configured);
 
         // Joined with "/": the folder separator of POSIX systems.
         const std::string filePath = path + "/" + *match;
@@ -111,27 +110,26 @@ bool cCertChainList::loadLocked(const cProperty* props) {
         if (read == cFile::ReadOk && der != nullptr) p7.reset(d2i_PKCS7(nullptr, &der, content.getLength()));
         if (!p7 || !PKCS7_type_is_signed(p7.get()) || p7->d.sign == nullptr || p7->d.sign->cert == nullptr ||
             sk_X509_num(p7->d.sign->cert) == 0) {
-            if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("憑證鏈檔格式錯誤, 檔名"), filePath);
+            log.error(BIG5_MSG("憑證鏈檔格式錯誤, 檔名"), filePath);
             ERR_clear_error();
             continue;
         }
         auto entry = std::make_unique<cCertChainEntry>(cLog::format("P7B%d", n), ski, p7.get(), props);
         if (!entry->valid) {
-            if (log.isError())
-                log.write(LOG_TAG_ERROR, BIG5_MSG("內部驗證失敗, 這個憑證鏈捨棄不使用, 無法用來驗憑證鏈"));
+            log.error(BIG5_MSG("內部驗證失敗, 這個憑證鏈捨棄不使用, 無法用來驗憑證鏈"));
             continue;
         }
         if (!ski.empty() && entry->issuersBySki.count(ski) != 0) {
             chains.emplace(std::move(ski), std::move(entry));  // a key already present keeps its chain
             ++stored;
-            if (log.isInfo()) log.write(LOG_TAG_INFO, cLog::format(BIG5_MSG("載入 %s 檔成功"), nameKey.c_str()).c_str());
-        } else if (log.isError()) {
-            log.writeText(LOG_TAG_ERROR, BIG5_MSG("憑證鏈 SKI 與設定檔不符"), ski);
-            log.write(LOG_TAG_ERROR, BIG5_MSG("內部驗證失敗, 這個憑證鏈捨棄不使用, 無法用來驗憑證鏈"));
+            log.info([&] { return cLog::format(BIG5_MSG("載入 %s 檔成功"), nameKey.c_str()); });
+        } else {
+            log.error(BIG5_MSG("憑證鏈 SKI 與設定檔不符"), ski);
+            log.error(BIG5_MSG("內部驗證失敗, 這個憑證鏈捨棄不使用, 無法用來驗憑證鏈"));
         }
     }
     const bool result = opened == stored;
-    if (log.isInfo()) log.writeBool(LOG_TAG_INFO, "end cCertChainList::loadCertChainFiles()", result);
+    log.info("end cCertChainList::loadCertChainFiles()", result);
     return result;
 }
 
@@ -149,20 +147,18 @@ X509StackViewPtr cCertChainList::prepareCertChain(const X509* cert) const {
             auto it = entry->issuersBySki.find(key);
             if (it == entry->issuersBySki.end()) break;
             X509* ca = it->second->get();
-            if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, BIG5_MSG("找到簽章 CA 的 subject"), cX509::subjectName(ca));
+            log.debug(BIG5_MSG("找到簽章 CA 的 subject"), [&] { return cX509::subjectName(ca); });
             key = cX509::authorityKeyId(ca);
             if (sk_X509_unshift(stack.get(), ca) <= 0) {
                 stack.reset();
                 break;
             }
             if (cX509::issuerName(ca) == cX509::subjectName(ca)) {
-                if (log.isDebug()) log.write(LOG_TAG_DEBUG, BIG5_MSG("這是 CA 的根憑證"));
+                log.debug(BIG5_MSG("這是 CA 的根憑證"));
                 break;
             }
         }
     }
-    if (log.isDebug())
-        log.writeInt(LOG_TAG_DEBUG, BIG5_MSG("end cCertChainList::prepareCertChain() 數量"),
-                     stack ? sk_X509_num(stack.get()) : 0);
+    log.debug(BIG5_MSG("end cCertChainList::prepareCertChain() 數量"), stack ? sk_X509_num(stack.get()) : 0);
     return stack;
 }

@@ -37,7 +37,7 @@ bool convertUniCodeStringToAny(const char* text, const char* toEncoding, cBytes*
     // on the way back, and the caller's bytes are what must be signed.
     cIconv conv(toBig5 ? "UTF-16LE" : (toEncoding ? iconvName(toEncoding) : ""), "CP950");
     if (toEncoding == nullptr || !conv.ok()) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("iconv_open() 失敗"));
+        log.error(BIG5_MSG("iconv_open() 失敗"));
         return false;
     }
     // Two bytes out per byte in covers UTF-16LE and BIG5; a target that needs
@@ -45,7 +45,7 @@ bool convertUniCodeStringToAny(const char* text, const char* toEncoding, cBytes*
     const size_t area = 2 * inLength + 100;
     std::unique_ptr<char, FreeDeleter> buffer(static_cast<char*>(std::calloc(area, 1)));
     if (!buffer) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("配置 記憶體 失敗"));
+        log.error(BIG5_MSG("配置 記憶體 失敗"));
         return false;
     }
     char* inPtr = const_cast<char*>(text);

@@ -14,16 +14,16 @@ cCrlFileEntry::~cCrlFileEntry() = default;
 bool cCrlFileEntry::loadCrl() {
     cLog& log = cLog::instance();
     if (fileName.empty()) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("尚未指定 CRL 儲存檔案的檔名!"));
+        log.error(BIG5_MSG("尚未指定 CRL 儲存檔案的檔名!"));
         return false;
     }
     const std::string path = fileName[0] == '/' ? fileName : dir + "/" + fileName;
-    if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, BIG5_MSG("載入 CRL 檔案檔名"), path);
+    log.debug(BIG5_MSG("載入 CRL 檔案檔名"), path);
     if (file.loadFromFile(path.c_str())) {
-        if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, BIG5_MSG("載入 CRL 檔案長度"), file.getLength());
+        log.debug(BIG5_MSG("載入 CRL 檔案長度"), file.getLength());
         parseCrl();
     }
-    if (log.isDebug()) log.writeBool(LOG_TAG_DEBUG, "end cCrlFileEntry::loadCrl()", 1);
+    log.debug("end cCrlFileEntry::loadCrl()", true);
     return true;
 }
 
@@ -49,15 +49,15 @@ std::string cCrlFileEntry::serialHex(const ASN1_INTEGER* serial) {
 bool cCrlFileEntry::parseCrl() {
     cLog& log = cLog::instance();
     cSslErrorGuard guard;
-    if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, "begin cCrlFileEntry::parseCrl()", title);
+    log.debug("begin cCrlFileEntry::parseCrl()", title);
     if (file.isEmpty()) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("尚未載入 CRL 內容!"));
+        log.error(BIG5_MSG("尚未載入 CRL 內容!"));
         return false;
     }
     const unsigned char* p = file.getData();
     X509CrlPtr parsed(d2i_X509_CRL(nullptr, &p, file.getLength()));
     if (!parsed) {
-        if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("解析 crl 失敗, OpenSSL 錯誤訊息"), cSslFirstErrorText());
+        log.error(BIG5_MSG("解析 crl 失敗, OpenSSL 錯誤訊息"), cSslFirstErrorText());
         return false;
     }
     revoked.reset();
@@ -65,26 +65,24 @@ bool cCrlFileEntry::parseCrl() {
 
     expired = false;
     const std::string nextUpdate = cX509::timeText(X509_CRL_get0_nextUpdate(crl.get()));
-    if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, BIG5_MSG("CRL 下次發佈時間"), nextUpdate);
+    log.debug(BIG5_MSG("CRL 下次發佈時間"), nextUpdate);
     if (isExpired(cX509::currentTimeText(), nextUpdate)) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("驗 CRL 效期 : CRL 已過期"));
+        log.error(BIG5_MSG("驗 CRL 效期 : CRL 已過期"));
         expired = true;
-    } else if (log.isDebug()) {
-        log.write(LOG_TAG_DEBUG, BIG5_MSG("驗 CRL 效期 : 有效 CRL"));
+    } else {
+        log.debug(BIG5_MSG("驗 CRL 效期 : 有效 CRL"));
     }
 
     STACK_OF(X509_REVOKED)* entries = X509_CRL_get_REVOKED(crl.get());
     const int count = entries ? sk_X509_REVOKED_num(entries) : 0;
-    if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, BIG5_MSG("CRL廢止數量"), count);
+    log.debug(BIG5_MSG("CRL廢止數量"), count);
     auto map = std::make_unique<std::map<std::string, const X509_REVOKED*>>();
     for (int i = 0; i < count; ++i) {
         const X509_REVOKED* entry = sk_X509_REVOKED_value(entries, i);
         map->emplace(serialHex(X509_REVOKED_get0_serialNumber(entry)), entry);
     }
     revoked = std::move(map);
-    if (log.isDebug()) {
-        log.writeInt(LOG_TAG_DEBUG, BIG5_MSG("CRL廢止數量"), static_cast<int>(revoked->size()));
-        log.writeBool(LOG_TAG_DEBUG, "end cCrlFileEntry::parseCrl()", 1);
-    }
+    log.debug(BIG5_MSG("CRL廢止數量"), static_cast<int>(revoked->size()));
+    log.debug("end cCrlFileEntry::parseCrl()", true);
     return true;
 }

@@ -87,12 +87,12 @@ bool cFile::loadFromFile(const char* path) {
     size_t got = 0;
     const ReadResult result = readRegular(path, *this, got);
     if (result == OpenFailed) {
-        if (log.isError()) log.writeText(LOG_TAG_ERROR, "Open file", path);
+        log.error("Open file", path);
     } else if (result == NotReadable) {
-        if (log.isError()) log.writeInt(LOG_TAG_ERROR, "Read file size", static_cast<int>(got));
+        log.error("Read file size", static_cast<int>(got));
     }
     const bool ok = result == ReadOk;
-    if (log.isDebug()) log.writeBool(LOG_TAG_DEBUG, "end cFile::loadFromFile() return", ok ? 1 : 0);
+    log.debug("end cFile::loadFromFile() return", ok);
     return ok;
 }
 

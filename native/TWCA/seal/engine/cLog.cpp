@@ -90,10 +90,10 @@ void cLog::setLevel(const char* name) {
     if (name == nullptr || *name == '\0') return;
     if (cChars::equalsIgnoreCase(name, "DEBUG")) {
         level.store(LOG_LEVEL_DEBUG, std::memory_order_relaxed);
-        write(LOG_TAG_INFO, BIG5_MSG("重設 LOG Level = DEBUG"));
+        info(BIG5_MSG("重設 LOG Level = DEBUG"));
     } else if (cChars::equalsIgnoreCase(name, "INFO")) {
         level.store(LOG_LEVEL_INFO, std::memory_order_relaxed);
-        write(LOG_TAG_INFO, BIG5_MSG("重設 LOG Level = INFO"));
+        info(BIG5_MSG("重設 LOG Level = INFO"));
     } else if (cChars::equalsIgnoreCase(name, "WARN")) {
         level.store(LOG_LEVEL_WARN, std::memory_order_relaxed);
     } else if (cChars::equalsIgnoreCase(name, "ERROR")) {
@@ -272,7 +272,7 @@ bool cLog::createFolder(const char* path, const char* fileName) {
         for (size_t i = 1; ok && i <= full.size(); ++i) {
             if (i == full.size() || full[i] == '/') ok = makeOneFolder(full.substr(0, i));
         }
-        if (isDebug()) writeBool(LOG_TAG_DEBUG, "end cFile::createFolder() return", ok ? 1 : 0);
+        debug("end cFile::createFolder() return", ok);
         if (!ok) return false;
         std::string base = full + "/" + fileName;
         std::lock_guard<std::mutex> guard(lock);

@@ -10,14 +10,18 @@
 // through a symbolic link and must be a regular file (see cOpen.h).
 //
 // Message and value texts are byte strings written unchanged (the engine's own
-// messages are BIG5, see cCodePage.h); a "%" in them is never a directive.
+// messages are BIG5, see cBig5.h); a "%" in them is never a directive.
 //
 // Usage:
 //     cLog& log = cLog::instance();
-//     if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, "Insert MAP Name", name);
+//     log.debug("Insert MAP Name", name);
+//     log.error(BIG5_MSG("找不到 PFX.pswdB64"));
+//     log.debug([&] { return cLog::format("cProperty::getProperty() : %s", name); }, value);
 //
-// The write operations themselves write unconditionally; callers test the level
-// first so that suppressed lines cost no formatting.  Nothing here throws.
+// debug(), info(), param(), warn(), error() and dump() test the threshold
+// first and build nothing below it: a message or value given as a callable is
+// called only when its line is written.  The write...() operations underneath
+// write unconditionally.  Nothing here throws.
 #ifndef ORVANE_ENGINE_CLOG_H
 #define ORVANE_ENGINE_CLOG_H
 
@@ -25,6 +29,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <type_traits>
 
 // Thresholds (the value stored by setLevel) and the level of each kind of line.
 enum : int {
@@ -80,7 +85,68 @@ public:
     bool isWarn() const { return isEnabled(LOG_LEVEL_WARN); }
     bool isError() const { return isEnabled(LOG_LEVEL_ERROR); }
 
-    // ---- unconditional writes (the caller tests the level) -----------------
+    // ---- lines tested against the threshold ----------------------------------
+    // Each writes its line only when the threshold lets its kind through, and
+    // otherwise evaluates nothing it was given.  `msg` is text (const char* or
+    // std::string); `value`, when given, is text, an int (" = 0x%08X(%d)") or a
+    // bool (" = true" / " = false").  Either may instead be a callable that
+    // returns one of these; it is called only when the line is written, so a
+    // message or value that costs something to build (cLog::format, a
+    // concatenation, a certificate rendering, a BIG5 conversion) costs nothing
+    // below the threshold.  BIG5_MSG(...) is such a callable.
+    template <class Msg, class... Value>
+    void debug(const Msg& msg, const Value&... value) noexcept {
+        line(LOG_LEVEL_DEBUG, LOG_TAG_DEBUG, msg, value...);
+    }
+    template <class Msg, class... Value>
+    void info(const Msg& msg, const Value&... value) noexcept {
+        line(LOG_LEVEL_INFO, LOG_TAG_INFO, msg, value...);
+    }
+    // An input parameter: tagged PARAM, written under the INFO threshold.
+    template <class Msg, class... Value>
+    void param(const Msg& msg, const Value&... value) noexcept {
+        line(LOG_LEVEL_INFO, LOG_TAG_PARAM, msg, value...);
+    }
+    template <class Msg, class... Value>
+    void warn(const Msg& msg, const Value&... value) noexcept {
+        line(LOG_LEVEL_WARN, LOG_TAG_WARN, msg, value...);
+    }
+    template <class Msg, class... Value>
+    void error(const Msg& msg, const Value&... value) noexcept {
+        line(LOG_LEVEL_ERROR, LOG_TAG_ERROR, msg, value...);
+    }
+    // One DEBUG line "msg = item" for each text of `items` (a container, or a
+    // callable returning one).
+    template <class Msg, class Items>
+    void debugEach(const Msg& msg, const Items& items) noexcept {
+        if (!isDebug()) return;
+        try {
+            for (const auto& item : resolve(items)) put(LOG_TAG_DEBUG, text(resolve(msg)), item);
+        } catch (...) {
+        }
+    }
+    // The DEBUG dump of `length` bytes at `data` (see writeDump).
+    template <class Msg>
+    void dump(const Msg& msg, const void* data, int length) noexcept {
+        if (!isDebug()) return;
+        try {
+            writeDump(text(resolve(msg)), data, length);
+        } catch (...) {
+        }
+    }
+    // The same for a buffer (getData(), getLength()), or a callable returning
+    // one: e.g. bytes converted for the dump alone.
+    template <class Msg, class Buffer>
+    void dump(const Msg& msg, const Buffer& bytes) noexcept {
+        if (!isDebug()) return;
+        try {
+            const auto& buffer = resolve(bytes);
+            writeDump(text(resolve(msg)), buffer.getData(), buffer.getLength());
+        } catch (...) {
+        }
+    }
+
+    // ---- unconditional writes ------------------------------------------------
     // header, message
     void write(const char* tag, const char* msg);
     // header, message, " = ", value
@@ -134,6 +200,33 @@ public:
     static cLogTime now();   // local time with milliseconds, from one reading
 
 private:
+    template <class Msg, class... Value>
+    void line(int kindLevel, const char* tag, const Msg& msg, const Value&... value) noexcept {
+        static_assert(sizeof...(Value) <= 1, "a log line carries at most one value");
+        if (!isEnabled(kindLevel)) return;
+        try {
+            put(tag, text(resolve(msg)), resolve(value)...);
+        } catch (...) {
+            // A message or value that cannot be built drops its line.
+        }
+    }
+    // x() when x is a callable, else x itself.
+    template <class T>
+    static decltype(auto) resolve(const T& x) {
+        if constexpr (std::is_invocable_v<const T&>)
+            return x();
+        else
+            return (x);
+    }
+    static const char* text(const char* s) { return s; }
+    static const char* text(const std::string& s) { return s.c_str(); }
+    // The line form that fits the value's type.
+    void put(const char* tag, const char* msg) { write(tag, msg); }
+    void put(const char* tag, const char* msg, const char* value) { writeText(tag, msg, value); }
+    void put(const char* tag, const char* msg, const std::string& value) { writeText(tag, msg, value); }
+    void put(const char* tag, const char* msg, int value) { writeInt(tag, msg, value); }
+    void put(const char* tag, const char* msg, bool value) { writeBool(tag, msg, value ? 1 : 0); }
+
     void emit(const char* tag, const char* msg, const char* tail, size_t tailLen);
     cLogTime stamp() const;   // the current moment by the time source
     void writeLine(const cLogTime& t, const std::string& line);

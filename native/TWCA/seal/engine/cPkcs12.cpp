@@ -22,10 +22,16 @@ int cPkcs12::countExtraCertificates() const {
 
 // ---- loading ------------------------------------------------------------------
 
-static int argumentError(cLog& log, const char* msg) {
-    if (log.isError()) log.write(LOG_TAG_ERROR, msg);
+namespace {
+
+// An ERROR line for a missing argument; returns 5005.
+template <class Msg>
+int argumentError(const Msg& msg) {
+    cLog::instance().error(msg);
     return TWCA_ERR_ARGUMENT;
 }
+
+}  // namespace
 
 int cPkcs12::loadPfxFile(const char* filePath, const char* fileName, const char* pfxPasswd) {
     cLog& log = cLog::instance();
@@ -33,10 +39,10 @@ int cPkcs12::loadPfxFile(const char* filePath, const char* fileName, const char*
     cSslInitialise();
     release();
 
-    if (filePath == nullptr) return argumentError(log, BIG5_MSG("參數 filePath 內容為 NULL"));
-    if (*filePath == '\0') return argumentError(log, BIG5_MSG("參數 filePath 長度為 0"));
-    if (fileName == nullptr) return argumentError(log, BIG5_MSG("參數 fileName 內容為 NULL"));
-    if (*fileName == '\0') return argumentError(log, BIG5_MSG("參數 fileName 長度為 0"));
+    if (filePath == nullptr) return argumentError(BIG5_MSG("參數 filePath 內容為 NULL"));
+    if (*filePath == '\0') return argumentError(BIG5_MSG("參數 filePath 長度為 0"));
+    if (fileName == nullptr) return argumentError(BIG5_MSG("參數 fileName 內容為 NULL"));
+    if (*fileName == '\0') return argumentError(BIG5_MSG("參數 fileName 長度為 0"));
 
     const std::string path = std::string(filePath) + "/" + fileName;
     // Read whole, without ever waiting on the file: a FIFO or a device given
@@ -45,32 +51,32 @@ int cPkcs12::loadPfxFile(const char* filePath, const char* fileName, const char*
     size_t got = 0;
     const cFile::ReadResult read = cFile::readRegular(path.c_str(), content, got);
     if (read == cFile::OpenFailed) {
-        if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("憑證檔不存在, 檔名"), path);
+        log.error(BIG5_MSG("憑證檔不存在, 檔名"), path);
         return TWCA_ERR_PFX_FILE;
     }
 
-    if (pfxPasswd == nullptr) return argumentError(log, BIG5_MSG("參數 pfxPasswd 內容為 NULL"));
-    if (*pfxPasswd == '\0') return argumentError(log, BIG5_MSG("參數 pfxPasswd 長度為 0"));
+    if (pfxPasswd == nullptr) return argumentError(BIG5_MSG("參數 pfxPasswd 內容為 NULL"));
+    if (*pfxPasswd == '\0') return argumentError(BIG5_MSG("參數 pfxPasswd 長度為 0"));
 
     int code = 0;
     if (read != cFile::ReadOk) {
-        if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("無法開啟憑證檔, 檔名"), path);
+        log.error(BIG5_MSG("無法開啟憑證檔, 檔名"), path);
         code = TWCA_ERR_PFX_FILE;
     } else {
         const unsigned char* der = content.getData();
         if (der != nullptr) container.reset(d2i_PKCS12(nullptr, &der, content.getLength()));
         if (!container) {
-            if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("憑證檔不是 PKCS#12 格式, 檔名"), path);
+            log.error(BIG5_MSG("憑證檔不是 PKCS#12 格式, 檔名"), path);
             code = TWCA_ERR_PFX_FILE;
         } else if (PKCS12_verify_mac(container.get(), pfxPasswd, -1) != 1) {
-            if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("PKCS#12 MAC 驗證失敗"));
+            log.error(BIG5_MSG("PKCS#12 MAC 驗證失敗"));
             code = TWCA_ERR_PFX_PASSWORD;
         } else {
             EVP_PKEY* key = nullptr;
             X509* cert = nullptr;
             STACK_OF(X509)* extra = nullptr;
             if (PKCS12_parse(container.get(), pfxPasswd, &key, &cert, &extra) != 1) {
-                if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("PKCS#12 解析失敗"));
+                log.error(BIG5_MSG("PKCS#12 解析失敗"));
                 code = TWCA_ERR_PFX_PASSWORD;
             }
             privateKey.reset(key);
@@ -78,7 +84,7 @@ int cPkcs12::loadPfxFile(const char* filePath, const char* fileName, const char*
             extraCertificates.reset(extra);
             if (code == 0 && (!privateKey || !certificate)) {
                 // A container without key or certificate cannot sign anything.
-                if (log.isError()) log.writeText(LOG_TAG_ERROR, BIG5_MSG("憑證檔缺少私鑰或憑證, 檔名"), path);
+                log.error(BIG5_MSG("憑證檔缺少私鑰或憑證, 檔名"), path);
                 code = TWCA_ERR_PFX_FILE;
             }
         }
@@ -87,7 +93,7 @@ int cPkcs12::loadPfxFile(const char* filePath, const char* fileName, const char*
         cSslErrorGuard::drain();
         release();
     }
-    if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, "end cPkcs12::loadPfxFile()", code);
+    log.debug("end cPkcs12::loadPfxFile()", code);
     return code;
 }
 
@@ -105,17 +111,15 @@ int cPkcs12::checkCertValid() const {
     const std::string now = cX509::currentTimeText();  // certificate times are UTC
     const std::string notBefore = cX509::notBefore(certificate.get());
     const std::string notAfter = cX509::notAfter(certificate.get());
-    if (log.isDebug()) {
-        log.writeText(LOG_TAG_DEBUG, BIG5_MSG("憑證生效日"), notBefore);
-        log.writeText(LOG_TAG_DEBUG, BIG5_MSG("憑證到期日"), notAfter);
-    }
+    log.debug(BIG5_MSG("憑證生效日"), notBefore);
+    log.debug(BIG5_MSG("憑證到期日"), notAfter);
     const int code = validityCode(now, notBefore, notAfter);
     if (code == TWCA_ERR_CERT_NOT_YET_VALID) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("驗憑證效期 : 憑證 未生效"));
+        log.error(BIG5_MSG("驗憑證效期 : 憑證 未生效"));
     } else if (code == TWCA_ERR_CERT_EXPIRED) {
-        if (log.isError()) log.write(LOG_TAG_ERROR, BIG5_MSG("驗憑證效期 : 憑證 已過期"));
+        log.error(BIG5_MSG("驗憑證效期 : 憑證 已過期"));
     }
-    if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, "end cPkcs12::checkCertValid()", code);
+    log.debug("end cPkcs12::checkCertValid()", code);
     return code;
 }
 
@@ -136,9 +140,9 @@ int cPkcs12::checkKeyUsageForSign() const {
     cLog& log = cLog::instance();
     if (!certificate) return TWCA_ERR_CERT;
     const int usage = keyUsageValue(certificate.get());
-    if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, BIG5_MSG("憑證用途(KeyUsage)"), usage);
+    log.debug(BIG5_MSG("憑證用途(KeyUsage)"), usage);
     const int code = (usage & 0x80) || (usage & 0x40) ? 0 : TWCA_ERR_KEY_USAGE;
-    if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, "end cPkcs12::checkKeyUsageForSign()", code);
+    log.debug("end cPkcs12::checkKeyUsageForSign()", code);
     return code;
 }
 
@@ -169,7 +173,7 @@ static std::string firstValue(const std::string& text, const char* key, char end
     if (at == std::string::npos) return std::string();
     std::string value = valueAt(text, at + std::char_traits<char>::length(key), end);
     cLog& log = cLog::instance();
-    if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, cLog::format(logFormat, key).c_str(), value);
+    log.debug([&] { return cLog::format(logFormat, key); }, value);
     return value;
 }
 
@@ -184,7 +188,7 @@ static void allValues(const std::string& text, const char* key, char end, const 
         const size_t begin = at + keyLen;
         const size_t stop = text.find(end, begin);
         std::string value = text.substr(begin, stop == std::string::npos ? std::string::npos : stop - begin);
-        if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, cLog::format(logFormat, key).c_str(), value);
+        log.debug([&] { return cLog::format(logFormat, key); }, value);
         values.insert(std::move(value));
         if (stop == std::string::npos) return;
         from = stop + 1;
@@ -213,10 +217,10 @@ struct FilterKeys {
     const char* o;
     const char* ou;
     const char* cn;
-    const char* errC;
-    const char* errO;
-    const char* errOU;
-    const char* errCN;
+    cBig5Text errC;
+    cBig5Text errO;
+    cBig5Text errOU;
+    cBig5Text errCN;
     const char* endLine;
     bool cnByContainment;
 };
@@ -238,37 +242,37 @@ static bool checkCondition(const std::string& condition, const std::string& name
 
     bool ok = true;
     if (!c.empty() && c != nameC) {
-        if (log.isError()) log.writeText(LOG_TAG_ERROR, k.errC, c);
+        log.error(k.errC, c);
         ok = false;
     }
     for (auto it = o.begin(); ok && it != o.end(); ++it) {
         if (nameO.count(*it) == 0) {
-            if (log.isError()) log.writeText(LOG_TAG_ERROR, k.errO, *it);
+            log.error(k.errO, *it);
             ok = false;
         }
     }
     for (auto it = ou.begin(); ok && it != ou.end(); ++it) {
         if (nameOU.count(*it) == 0) {
-            if (log.isError()) log.writeText(LOG_TAG_ERROR, k.errOU, *it);
+            log.error(k.errOU, *it);
             ok = false;
         }
     }
     if (ok && !cn.empty()) {
         const bool match = k.cnByContainment ? nameCN.find(cn) != std::string::npos : nameCN == cn;
         if (!match) {
-            if (log.isError()) log.writeText(LOG_TAG_ERROR, k.errCN, cn);
+            log.error(k.errCN, cn);
             ok = false;
         }
     }
-    if (log.isDebug()) log.writeBool(LOG_TAG_DEBUG, k.endLine, ok);
+    log.debug(k.endLine, ok);
     return ok;
 }
 
 bool cPkcs12::checkFilterByCertSubject(const std::string& condition, const std::string& subjectName) const {
     cLog& log = cLog::instance();
-    if (log.isInfo()) log.writeText(LOG_TAG_PARAM, BIG5_MSG("絛件 filter"), condition);
+    log.param(BIG5_MSG("絛件 filter"), condition);
     if (condition.empty()) return true;
-    if (log.isInfo()) log.writeText(LOG_TAG_PARAM, BIG5_MSG("憑證主旨 subject"), subjectName);
+    log.param(BIG5_MSG("憑證主旨 subject"), subjectName);
     static const FilterKeys keys{"S_C=", "S_O=", "S_OU=", "S_CN=",
                                  BIG5_MSG("找不到憑證條件(S_C)"), BIG5_MSG("找不到憑證條件(S_O)"),
                                  BIG5_MSG("找不到憑證條件(S_OU)"), BIG5_MSG("找不到憑證條件(S_CN)"),
@@ -278,7 +282,7 @@ bool cPkcs12::checkFilterByCertSubject(const std::string& condition, const std::
 
 bool cPkcs12::checkFilterByCertIssuer(const std::string& condition, const std::string& issuerName) const {
     cLog& log = cLog::instance();
-    if (log.isInfo()) log.writeText(LOG_TAG_PARAM, BIG5_MSG("絛件 filter"), condition);
+    log.param(BIG5_MSG("絛件 filter"), condition);
     if (condition.empty()) return true;
     static const FilterKeys keys{"I_C=", "I_O=", "I_OU=", "I_CN=",
                                  BIG5_MSG("找不到憑證條件(I_C)"), BIG5_MSG("找不到憑證條件(I_O)"),
@@ -291,11 +295,11 @@ int cPkcs12::checkSignerFilter(const char* signerFilter) const {
     cLog& log = cLog::instance();
     if (!certificate) return TWCA_ERR_CERT;
     if (signerFilter == nullptr) return 0;
-    if (log.isInfo()) log.writeText(LOG_TAG_PARAM, "signerFilter", signerFilter);
+    log.param("signerFilter", signerFilter);
     if (*signerFilter == '\0') return 0;
 
     const std::vector<std::string> conditions = splitConditions(signerFilter);
-    if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, BIG5_MSG("絛件數量"), static_cast<int>(conditions.size()));
+    log.debug(BIG5_MSG("絛件數量"), static_cast<int>(conditions.size()));
     const std::string subject = cX509::subjectName(certificate.get());
     const std::string issuer = cX509::issuerName(certificate.get());
     int code = TWCA_ERR_CERT;
@@ -305,6 +309,6 @@ int cPkcs12::checkSignerFilter(const char* signerFilter) const {
             break;
         }
     }
-    if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, "end cPkcs12::checkSignerFilter()", code);
+    log.debug("end cPkcs12::checkSignerFilter()", code);
     return code;
 }

@@ -24,8 +24,8 @@ std::string trim(const char* begin, const char* end) {
 }
 
 // The password keys: their values never reach the log.
-bool isSecret(const std::string& name) {
-    return name == "PFX.pswd" || name == "PFX.pswdB64";
+bool isSecret(const char* name) {
+    return std::strcmp(name, "PFX.pswd") == 0 || std::strcmp(name, "PFX.pswdB64") == 0;
 }
 
 const char kHidden[] = "********";
@@ -55,22 +55,20 @@ bool cProperty::loadFromFile(const char* propertyFile) {
         cLog& log = cLog::instance();
         char cwd[1024];
         workingPath = ::getcwd(cwd, sizeof cwd) ? cwd : "";
-        if (log.isInfo()) log.writeText(LOG_TAG_PARAM, "propertyFile", propertyFile ? propertyFile : "");
+        log.param("propertyFile", propertyFile ? propertyFile : "");
         if (propertyFile == nullptr || *propertyFile == '\0') {
-            if (log.isError()) log.writeText(LOG_TAG_ERROR, "propertyFile ERROR!", propertyFile ? propertyFile : "");
+            log.error("propertyFile ERROR!", propertyFile ? propertyFile : "");
             return false;
         }
-        if (workingPath.empty() || workingPath[0] != '/') {
-            if (log.isDebug()) log.writeText(LOG_TAG_DEBUG, "Current working path", workingPath);
-        }
+        if (workingPath.empty() || workingPath[0] != '/') log.debug("Current working path", workingPath);
         cFile file;
         if (!file.loadFromFile(propertyFile)) {
-            if (log.isError()) log.writeText(LOG_TAG_ERROR, "loadFromFile()", propertyFile);
+            log.error("loadFromFile()", propertyFile);
             loaded = false;
         } else {
             loaded = parse(file.c_str());
         }
-        if (log.isDebug()) log.writeBool(LOG_TAG_DEBUG, "end cProperty::loadFromFile() return", loaded ? 1 : 0);
+        log.debug("end cProperty::loadFromFile() return", loaded);
         return loaded;
     } catch (...) {
         properties.clear();
@@ -100,23 +98,21 @@ bool cProperty::parse(const char* text) {
                     auto old = properties.find(name);
                     if (old != properties.end()) {
                         properties.erase(old);
-                        if (log.isWarn()) log.writeText(LOG_TAG_WARN, "Erase duplicate MAP Name", name);
+                        log.warn("Erase duplicate MAP Name", name);
                     }
-                    if (log.isDebug()) {
-                        log.writeText(LOG_TAG_DEBUG, "Insert MAP Name", name);
-                        log.writeText(LOG_TAG_DEBUG, "Insert MAP Value", isSecret(name) ? kHidden : value);
-                    }
+                    log.debug("Insert MAP Name", name);
+                    log.debug("Insert MAP Value", [&] { return isSecret(name.c_str()) ? kHidden : value.c_str(); });
                     properties.emplace(std::move(name), std::move(value));
                 }
                 p = next;
             }
-            if (log.isDebug()) log.writeInt(LOG_TAG_DEBUG, "properties.size()", static_cast<int>(properties.size()));
+            log.debug("properties.size()", static_cast<int>(properties.size()));
         }
     } catch (...) {
         properties.clear();
     }
     const bool result = !properties.empty();
-    if (log.isDebug()) log.writeBool(LOG_TAG_DEBUG, "end cProperty::parse() return", result ? 1 : 0);
+    log.debug("end cProperty::parse() return", result);
     return result;
 }
 
@@ -134,9 +130,8 @@ std::string cProperty::getProperty(const char* name) const {
     const std::string* value = find(name);
     if (value == nullptr) return std::string();
     cLog& log = cLog::instance();
-    if (log.isDebug())
-        log.writeText(LOG_TAG_DEBUG, cLog::format("cProperty::getProperty() : %s", name).c_str(),
-                      isSecret(name) ? kHidden : *value);
+    log.debug([&] { return cLog::format("cProperty::getProperty() : %s", name); },
+              [&] { return isSecret(name) ? kHidden : value->c_str(); });
     try {
         return *value;
     } catch (...) {
@@ -167,13 +162,11 @@ int cProperty::getPropertyInt(const char* name, std::string* error) const {
             } catch (...) {
             }
         }
-        if (log.isError())
-            log.writeText(LOG_TAG_ERROR, cLog::format("cProperty::getPropertyInt() : %s", name).c_str(), failure);
+        log.error([&] { return cLog::format("cProperty::getPropertyInt() : %s", name); }, failure);
         return -1;
     }
     const int result = static_cast<int>(converted);
-    if (log.isDebug())
-        log.writeInt(LOG_TAG_DEBUG, cLog::format("cProperty::getPropertyInt() : %s", name).c_str(), result);
+    log.debug([&] { return cLog::format("cProperty::getPropertyInt() : %s", name); }, result);
     return result;
 }
 
@@ -182,7 +175,6 @@ bool cProperty::getPropertyBool(const char* name) const {
     if (value == nullptr) return false;
     const bool result = cChars::equalsIgnoreCase(value->c_str(), "TRUE") && value->size() == 4;
     cLog& log = cLog::instance();
-    if (log.isDebug())
-        log.writeBool(LOG_TAG_DEBUG, cLog::format("cProperty::getProperty() : %s", name).c_str(), result ? 1 : 0);
+    log.debug([&] { return cLog::format("cProperty::getProperty() : %s", name); }, result);
     return result;
 }

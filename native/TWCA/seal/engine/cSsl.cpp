@@ -44,13 +44,12 @@ cSslErrorGuard::~cSslErrorGuard() { ERR_clear_error(); }
 
 void cSslErrorGuard::drain() {
     cLog& log = cLog::instance();
-    const bool write = log.isError();
     char text[256];
     unsigned long e;
     while ((e = ERR_get_error()) != 0) {
-        if (write) {
+        log.error("OpenSSL", [&] {
             ERR_error_string_n(e, text, sizeof text);
-            log.writeText(LOG_TAG_ERROR, "OpenSSL", text);
-        }
+            return text;
+        });
     }
 }
