@@ -157,14 +157,15 @@ TEST_F(Facade, AddCertReading) {
     Props p = props();
     p.set("PKCS7.addCert", " 2abc");
     EXPECT_EQ(initialise(p), 0);
-    EXPECT_EQ(sign.addCert, 2);
+    EXPECT_EQ(sign.getSettings().addCert, 2);
     Props q(dir / "q.properties");
     q.set("PFX.path", pki["pfx_dir"]).set("PFX.file", "user.pfx").set("PFX.pswd", pki["password"]);
     EXPECT_EQ(sign.TWCASignInitial(q.write().c_str(), nullptr), 0);
-    EXPECT_EQ(sign.addCert, -1);  // absent
-    EXPECT_FALSE(sign.addPlainText);
-    EXPECT_FALSE(sign.addTimestamp);
-    EXPECT_EQ(sign.digest, "SHA256");  // kept from the first initialisation
+    const TWCASign::Settings settings = sign.getSettings();
+    EXPECT_EQ(settings.addCert, -1);  // absent
+    EXPECT_FALSE(settings.addPlainText);
+    EXPECT_FALSE(settings.addTimestamp);
+    EXPECT_EQ(settings.digest, "SHA256");  // kept from the first initialisation
 }
 
 // ---- password sources ---------------------------------------------------------------------
@@ -305,9 +306,11 @@ TEST_F(Facade, FailedReinitialisationKeepsTheCredential) {
     EXPECT_EQ(embeddedSerials(sign.getSignature()), std::vector<std::string>{pki["user_serial"]});
     EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
 
-    EXPECT_EQ(sign.signingCertificate, sign.credential->getCertificate());
+    const X509* loaded = sign.withCredential([](const cPkcs12* c) { return c ? c->getCertificate() : nullptr; });
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(sign.getSigningCertificate(), loaded);
     ASSERT_EQ(initialise(props("pfx_user_nonrep")), 0);  // a successful one replaces it
-    EXPECT_EQ(sign.signingCertificate, nullptr);  // never left pointing into the old credential
+    EXPECT_EQ(sign.getSigningCertificate(), nullptr);  // never left pointing into the old credential
     ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
     EXPECT_EQ(embeddedSerials(sign.getSignature()), std::vector<std::string>{pki["user_nonrep_serial"]});
     EXPECT_TRUE(verifySignature(sign.getSignature()).ok);
@@ -356,8 +359,8 @@ TEST_F(Facade, CheckValidDrivesTheValidityCheck) {
         Props p = props(c.pfxKey);
         p.set("PFX.checkValid", c.checkValid);
         ASSERT_EQ(fresh.TWCASignInitial(p.write().c_str(), protect(p, pki["password"]).c_str()), 0);
-        EXPECT_EQ(fresh.checkValidity, c.code != 0 || std::string(c.checkValid) == "true");
-        EXPECT_FALSE(fresh.checkKeyUsage);
+        EXPECT_EQ(fresh.getSettings().checkValidity, c.code != 0 || std::string(c.checkValid) == "true");
+        EXPECT_FALSE(fresh.getSettings().checkKeyUsage);
         LogCapture log;
         EXPECT_EQ(fresh.SignPkcs7("abc", "BIG5"), c.code);
         if (c.code != 0) {
@@ -378,7 +381,7 @@ TEST_F(Facade, KeyUsageIsNotCheckedBeforeSigning) {
     ASSERT_EQ(sign.SignPkcs7("abc", "BIG5"), 0);
     const Verified v = verifySignature(sign.getSignature(), "", "-purpose any");
     EXPECT_TRUE(v.ok) << v.errors;
-    sign.checkKeyUsage = true;  // what the check would do if it were asked for
+    sign.setCheckKeyUsage(true);  // what the check would do if it were asked for
     LogCapture log;
     EXPECT_EQ(sign.SignPkcs7("abc", "BIG5"), 5017);
     EXPECT_TRUE(log.has("ERROR", big5("驗憑證用途失敗, 返回") + " = " + intValue(5017)));
@@ -387,6 +390,7 @@ TEST_F(Facade, KeyUsageIsNotCheckedBeforeSigning) {
 // ---- signing errors ---------------------------------------------------------------------
 
 TEST_F(Facade, SigningBeforeInitialisation) {
+    EXPECT_EQ(sign.withCredential([](const cPkcs12* c) { return c; }), nullptr);
     LogCapture log;
     EXPECT_EQ(sign.SignPkcs7("abc", "BIG5"), 5010);
     EXPECT_TRUE(log.has("ERROR", big5("pfx 載入錯誤")));

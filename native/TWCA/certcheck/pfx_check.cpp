@@ -38,6 +38,10 @@ bool hasKeyUsageExtension(const X509* cert) {
 
 bool verifyProbe(const char* signatureB64, const X509* cert, const std::string& expected, std::string& error) {
     cSslErrorGuard guard;
+    if (cert == nullptr) {
+        error = "no certificate to verify with";
+        return false;
+    }
     cBytes der;
     if (signatureB64 == nullptr || !der.base64Decode(signatureB64)) {
         error = "the signature is not base64";
@@ -89,23 +93,32 @@ void runPfxCheck(const char* propertyFile, const char* password, const char* pro
     out.protect = signer.MakeTWCASignPasswd(enced.bytes, &encedLen, propertyFile, password);
     if (out.protect != 0) return;
     out.load = signer.TWCASignInitial(propertyFile, enced.bytes);
-    if (out.load != 0 || !signer.credential) return;
+    if (out.load != 0) return;
 
-    const cPkcs12& credential = *signer.credential;
-    const X509* cert = credential.getCertificate();
-    out.subject = cX509::subjectName(cert);
-    out.issuer = cX509::issuerName(cert);
-    out.serial = serialHex(cert);
-    out.notBefore = cX509::notBefore(cert);
-    out.notAfter = cX509::notAfter(cert);
-    out.keyUsage = cPkcs12::keyUsageValue(cert);
-    out.hasKeyUsage = hasKeyUsageExtension(cert);
-    out.extraCertificates = credential.countExtraCertificates();
-    out.validity = credential.checkCertValid();
-    out.keyUsageCheck = credential.checkKeyUsageForSign();
+    // The credential is read under the facade's lock; its certificate is kept
+    // (a reference of our own) to verify the probe against.
+    X509Ptr cert;
+    const bool loaded = signer.withCredential([&](const cPkcs12* credential) {
+        if (credential == nullptr) return false;
+        const X509* c = credential->getCertificate();
+        out.subject = cX509::subjectName(c);
+        out.issuer = cX509::issuerName(c);
+        out.serial = serialHex(c);
+        out.notBefore = cX509::notBefore(c);
+        out.notAfter = cX509::notAfter(c);
+        out.keyUsage = cPkcs12::keyUsageValue(c);
+        out.hasKeyUsage = hasKeyUsageExtension(c);
+        out.extraCertificates = credential->countExtraCertificates();
+        out.validity = credential->checkCertValid();
+        out.keyUsageCheck = credential->checkKeyUsageForSign();
+        if (X509_up_ref(const_cast<X509*>(c)) == 1) cert.reset(const_cast<X509*>(c));
+        return true;
+    });
+    if (!loaded) return;
 
     // The probe is signed as a session signs: BIG5 text, the properties'
     // digest and validity check.
-    out.sign = signer.SignPkcs7(probe, "BIG5");
-    if (out.sign == 0) out.verified = verifyProbe(signer.getSignature(), cert, probe, out.verifyError);
+    std::string signature;
+    out.sign = signer.SignPkcs7(probe, "BIG5", signature);
+    if (out.sign == 0) out.verified = verifyProbe(signature.c_str(), cert.get(), probe, out.verifyError);
 }

@@ -66,6 +66,21 @@ TWCASign::TWCASign() { cSslInitialise(); }
 
 TWCASign::~TWCASign() = default;
 
+TWCASign::Settings TWCASign::getSettings() const {
+    std::lock_guard<std::mutex> hold(operation);
+    return Settings{digest, signerFilter, addCert, addTimestamp, addPlainText, checkValidity, checkKeyUsage};
+}
+
+void TWCASign::setCheckKeyUsage(bool on) {
+    std::lock_guard<std::mutex> hold(operation);
+    checkKeyUsage = on;
+}
+
+const X509* TWCASign::getSigningCertificate() const {
+    std::lock_guard<std::mutex> hold(operation);
+    return signingCertificate;
+}
+
 // ---- MakeTWCASignPasswd ------------------------------------------------------------
 
 int TWCASign::MakeTWCASignPasswd(char* out, int* outLen, const char* propertyFile, const char* plainPfxPasswd) {

@@ -72,22 +72,52 @@ public:
         return lastError;
     }
 
-    // State, in the order of the facade's data model. Empty strings stand for
-    // "no value". Written only under `operation`.
-    std::atomic<bool> initialised{false};
-    std::string digest;        // PKCS7.digest
-    std::string signerFilter;  // PFX.signerFilter
-    int addCert = 1;           // PKCS7.addCert
-    bool addTimestamp = false; // PKCS7.addTimestamp
-    bool addPlainText = true;  // PKCS7.addPlainText
-    std::unique_ptr<cPkcs12> credential;
-    bool checkValidity = false;  // set from PFX.checkValid by TWCASignInitial
-    bool checkKeyUsage = false;
-    const X509* signingCertificate = nullptr;  // borrowed from credential
-    std::string signature;     // base64 of the last signature
-    int lastError = 0;
+    // The configuration in effect (copied under the lock). Empty strings
+    // stand for "no value".
+    struct Settings {
+        std::string digest;        // PKCS7.digest
+        std::string signerFilter;  // PFX.signerFilter
+        int addCert;               // PKCS7.addCert
+        bool addTimestamp;         // PKCS7.addTimestamp
+        bool addPlainText;         // PKCS7.addPlainText
+        bool checkValidity;        // PFX.checkValid: checkCertValid before signing
+        bool checkKeyUsage;        // checkKeyUsageForSign before signing
+    };
+    Settings getSettings() const;
+    // The key-usage check before signing is off unless turned on here; no
+    // properties key turns it on.
+    void setCheckKeyUsage(bool on);
+
+    // Runs read(credential) under the facade's lock and returns its result.
+    // `credential` is the loaded cPkcs12 (const), or nullptr before a
+    // successful TWCASignInitial; it may be replaced by the next
+    // initialisation, so read keeps nothing of it beyond the call. What read
+    // throws passes through.
+    template <class Read>
+    auto withCredential(Read&& read) const {
+        std::lock_guard<std::mutex> hold(operation);
+        return read(static_cast<const cPkcs12*>(credential.get()));
+    }
+    // The certificate of the last successful signature (owned by the
+    // credential), or nullptr; under the same rule as withCredential's.
+    const X509* getSigningCertificate() const;
 
 private:
+    // State, in the order of the facade's data model (the settings as
+    // described at Settings). Written only under `operation`.
+    std::atomic<bool> initialised{false};
+    std::string digest;
+    std::string signerFilter;
+    int addCert = 1;
+    bool addTimestamp = false;
+    bool addPlainText = true;
+    std::unique_ptr<cPkcs12> credential;
+    bool checkValidity = false;
+    bool checkKeyUsage = false;
+    const X509* signingCertificate = nullptr;  // borrowed from credential
+    std::string signature;                     // base64 of the last signature
+    int lastError = 0;
+
     // Held by every operation for its whole length.
     mutable std::mutex operation;
 
