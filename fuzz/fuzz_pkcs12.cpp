@@ -20,7 +20,7 @@ bool known(int code) {
     return code == 0 || code == 1102 || code == 5208;
 }
 
-void load(const char* password) {
+void loadWithPassword(const char* password) {
     cPkcs12 p12;
     const int code = p12.loadPfxFile(scratch->path().c_str(), "in.pfx", password);
     FUZZ_CHECK(known(code));
@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(fuzzsupport::writeFile(scratch->file("in.pfx"), data, size));
-    load("fixed-wrong-password");
-    load("Pa55-w0rd");
+    loadWithPassword("fixed-wrong-password");
+    loadWithPassword("Pa55-w0rd");
     return 0;
 }

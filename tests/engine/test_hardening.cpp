@@ -34,7 +34,7 @@ X509Ptr certificateWithBrokenExtensions() {
     for (int nid : {NID_subject_key_identifier, NID_authority_key_identifier, NID_crl_distribution_points}) {
         AsnStringPtr value(ASN1_OCTET_STRING_new());
         ASN1_OCTET_STRING_set(value.get(), garbage, sizeof garbage);
-        X509ExtensionPtr ext(X509_EXTENSION_create_by_NID(nullptr, nid, 0, value.get()));
+        cSslPtr<X509_EXTENSION, X509_EXTENSION_free> ext(X509_EXTENSION_create_by_NID(nullptr, nid, 0, value.get()));
         X509_add_ext(cert.get(), ext.get(), -1);
     }
     if (X509_sign(cert.get(), key.get(), EVP_sha256()) <= 0) return nullptr;

@@ -54,12 +54,12 @@ X509Ptr makeCertificate(bool withExtensions) {
         ASN1_OCTET_STRING_set(ski.get(), reinterpret_cast<const unsigned char*>("\x0a\xbc\xff\x01"), 4);
         X509_add1_ext_i2d(cert.get(), NID_subject_key_identifier, ski.get(), 0, 0);
 
-        AuthorityKeyIdPtr aki(AUTHORITY_KEYID_new());
+        cSslPtr<AUTHORITY_KEYID, AUTHORITY_KEYID_free> aki(AUTHORITY_KEYID_new());
         aki->keyid = ASN1_OCTET_STRING_new();
         ASN1_OCTET_STRING_set(aki->keyid, reinterpret_cast<const unsigned char*>("\xde\xad\xbe\xef"), 4);
         X509_add1_ext_i2d(cert.get(), NID_authority_key_identifier, aki.get(), 0, 0);
 
-        DistPointsPtr points(sk_DIST_POINT_new_null());
+        cSslPtr<STACK_OF(DIST_POINT), cSslFreeDistPoints> points(sk_DIST_POINT_new_null());
         DIST_POINT* full = DIST_POINT_new();
         full->distpoint = DIST_POINT_NAME_new();
         full->distpoint->type = 0;

@@ -32,7 +32,7 @@ std::string algorithmName(const X509_ALGOR* alg, bool& legacy) {
     }
     std::string name = "PBES2";
     if (ptype == V_ASN1_SEQUENCE && pval != nullptr) {
-        Pbe2ParamPtr params(static_cast<PBE2PARAM*>(
+        cSslPtr<PBE2PARAM, PBE2PARAM_free> params(static_cast<PBE2PARAM*>(
             ASN1_item_unpack(static_cast<const ASN1_STRING*>(pval), ASN1_ITEM_rptr(PBE2PARAM))));
         if (params && params->encryption != nullptr) {
             const int nid = OBJ_obj2nid(params->encryption->algorithm);
@@ -89,7 +89,7 @@ void readPfxEncryption(const char* path, PfxEncryption& out) {
         out.macIterations = iterations != nullptr ? ASN1_INTEGER_get(iterations) : 1;
     }
 
-    Pkcs7StackPtr safes(PKCS12_unpack_authsafes(p12.get()));
+    cSslPtr<STACK_OF(PKCS7), cSslFreePkcs7Stack> safes(PKCS12_unpack_authsafes(p12.get()));
     if (!safes) return;
     for (int i = 0; i < sk_PKCS7_num(safes.get()); ++i) {
         PKCS7* p7 = sk_PKCS7_value(safes.get(), i);
@@ -99,7 +99,7 @@ void readPfxEncryption(const char* path, PfxEncryption& out) {
                 add(out, p7->d.encrypted->enc_data->algorithm);
             break;
         case NID_pkcs7_data: {
-            SafeBagStackPtr bags(PKCS12_unpack_p7data(p7));
+            cSslPtr<STACK_OF(PKCS12_SAFEBAG), cSslFreeSafeBags> bags(PKCS12_unpack_p7data(p7));
             if (bags) addBags(out, bags.get());
             break;
         }

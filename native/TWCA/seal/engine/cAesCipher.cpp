@@ -37,7 +37,7 @@ int cAesCipher::decrypt(const unsigned char* in, int inLen, unsigned char* out, 
 int cAesCipher::run(bool encrypting, const unsigned char* in, int inLen, unsigned char* out, int& outLen) {
     if (keyBits != 256 || mode != ModeCbc || in == nullptr || inLen < 1 || inLen > INT_MAX - 256) return -1;
     cSslErrorGuard guard;
-    EvpCipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+    cSslPtr<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free> ctx(EVP_CIPHER_CTX_new());
     if (!ctx) return -1;
     // The work area holds plain text in one of the two directions: wiped below.
     std::vector<unsigned char> work(static_cast<size_t>(inLen) + 256, 0);

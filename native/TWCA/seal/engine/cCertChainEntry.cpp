@@ -73,7 +73,7 @@ bool cCertChainEntry::selfVerify() {
             log.debug(BIG5_MSG("\t|\t|--- 不予驗證"));
             continue;
         }
-        X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+        cSslPtr<X509_STORE_CTX, X509_STORE_CTX_free> ctx(X509_STORE_CTX_new());
         if (!ctx || X509_STORE_CTX_init(ctx.get(), x509Store.get(), cert, nullptr) != 1) {
             ERR_clear_error();
             continue;
@@ -118,7 +118,7 @@ int cCertChainEntry::verifyCert(X509* cert) {
         if (subjects.count(cX509::issuerName(cert)) == 0) {
             log.error(BIG5_MSG("不在同一個憑證鏈!"));
         } else {
-            X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+            cSslPtr<X509_STORE_CTX, X509_STORE_CTX_free> ctx(X509_STORE_CTX_new());
             if (!ctx || X509_STORE_CTX_init(ctx.get(), x509Store.get(), cert, nullptr) != 1) {
                 log.error(BIG5_MSG("初始化失敗(X509_STORE_CTX_init)!"));
             } else if (X509_verify_cert(ctx.get()) == 1) {

@@ -55,7 +55,7 @@ bool cCrlFileEntry::parseCrl() {
         return false;
     }
     const unsigned char* p = file.getData();
-    X509CrlPtr parsed(d2i_X509_CRL(nullptr, &p, file.getLength()));
+    cSslPtr<X509_CRL, X509_CRL_free> parsed(d2i_X509_CRL(nullptr, &p, file.getLength()));
     if (!parsed) {
         log.error(BIG5_MSG("解析 crl 失敗, OpenSSL 錯誤訊息"), cSslFirstErrorText());
         return false;

@@ -36,7 +36,7 @@ public:
     std::string fileName;
     cFile file;
     bool expired = false;
-    X509CrlPtr crl;
+    cSslPtr<X509_CRL, X509_CRL_free> crl;
     // Serial in upper-case hex -> the revoked entry inside `crl` (borrowed).
     std::unique_ptr<std::map<std::string, const X509_REVOKED*>> revoked;
 };

@@ -69,7 +69,7 @@ private:
     Pkcs12Ptr container;
     EvpPkeyPtr privateKey;
     X509Ptr certificate;
-    X509StackPtr extraCertificates;
+    cSslPtr<STACK_OF(X509), cSslFreeX509Stack> extraCertificates;
 };
 
 #endif

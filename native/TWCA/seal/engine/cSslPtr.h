@@ -38,26 +38,18 @@ inline void cSslFreeSafeBags(STACK_OF(PKCS12_SAFEBAG)* s) { sk_PKCS12_SAFEBAG_po
 // A block that libcrypto allocated for its caller (i2d_... output, BN_bn2hex).
 inline void cSslFreeBlock(void* p) { OPENSSL_free(p); }
 
-using AsnStringPtr = cSslPtr<ASN1_STRING, ASN1_STRING_free>;   // also octet and bit strings
-using AuthorityKeyIdPtr = cSslPtr<AUTHORITY_KEYID, AUTHORITY_KEYID_free>;
-using BignumPtr = cSslPtr<BIGNUM, BN_free>;
-using BioPtr = cSslPtr<BIO, BIO_free_all>;
-using DistPointsPtr = cSslPtr<STACK_OF(DIST_POINT), cSslFreeDistPoints>;
-using EvpCipherCtxPtr = cSslPtr<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
+// The owners used in many places; others are spelled out where they are used,
+// e.g. cSslPtr<X509_CRL, X509_CRL_free>.
+using X509Ptr = cSslPtr<X509, X509_free>;
+using X509StackViewPtr = cSslPtr<STACK_OF(X509), cSslFreeX509StackView>;
+using X509StorePtr = cSslPtr<X509_STORE, X509_STORE_free>;
 using EvpPkeyPtr = cSslPtr<EVP_PKEY, EVP_PKEY_free>;
-using Pbe2ParamPtr = cSslPtr<PBE2PARAM, PBE2PARAM_free>;
-using Pkcs12Ptr = cSslPtr<PKCS12, PKCS12_free>;
+using BignumPtr = cSslPtr<BIGNUM, BN_free>;
 using Pkcs7Ptr = cSslPtr<PKCS7, PKCS7_free>;
-using Pkcs7StackPtr = cSslPtr<STACK_OF(PKCS7), cSslFreePkcs7Stack>;
-using SafeBagStackPtr = cSslPtr<STACK_OF(PKCS12_SAFEBAG), cSslFreeSafeBags>;
+using Pkcs12Ptr = cSslPtr<PKCS12, PKCS12_free>;
+using BioPtr = cSslPtr<BIO, BIO_free_all>;
+using AsnStringPtr = cSslPtr<ASN1_STRING, ASN1_STRING_free>;   // also octet and bit strings
 using SslBytesPtr = cSslPtr<unsigned char, cSslFreeBlock>;
 using SslTextPtr = cSslPtr<char, cSslFreeBlock>;
-using X509CrlPtr = cSslPtr<X509_CRL, X509_CRL_free>;
-using X509ExtensionPtr = cSslPtr<X509_EXTENSION, X509_EXTENSION_free>;
-using X509Ptr = cSslPtr<X509, X509_free>;
-using X509StackPtr = cSslPtr<STACK_OF(X509), cSslFreeX509Stack>;
-using X509StackViewPtr = cSslPtr<STACK_OF(X509), cSslFreeX509StackView>;
-using X509StoreCtxPtr = cSslPtr<X509_STORE_CTX, X509_STORE_CTX_free>;
-using X509StorePtr = cSslPtr<X509_STORE, X509_STORE_free>;
 
 #endif

@@ -114,7 +114,7 @@ std::string cX509::subjectKeyId(const X509* cert) {
 std::string cX509::authorityKeyId(const X509* cert) {
     if (cert == nullptr) return std::string();
     ErrorMark mark;
-    AuthorityKeyIdPtr aki(static_cast<AUTHORITY_KEYID*>(
+    cSslPtr<AUTHORITY_KEYID, AUTHORITY_KEYID_free> aki(static_cast<AUTHORITY_KEYID*>(
         X509_get_ext_d2i(cert, NID_authority_key_identifier, nullptr, nullptr)));
     if (!aki || aki->keyid == nullptr) return std::string();
     return hexUpper(ASN1_STRING_get0_data(aki->keyid), ASN1_STRING_length(aki->keyid));
@@ -125,7 +125,7 @@ std::vector<std::string> cX509::crlDistributionPoints(const X509* cert) {
     if (cert == nullptr) return points;
     ErrorMark mark;
     try {
-        DistPointsPtr dps(static_cast<STACK_OF(DIST_POINT)*>(
+        cSslPtr<STACK_OF(DIST_POINT), cSslFreeDistPoints> dps(static_cast<STACK_OF(DIST_POINT)*>(
             X509_get_ext_d2i(cert, NID_crl_distribution_points, nullptr, nullptr)));
         if (!dps) return points;
         for (int i = 0; i < sk_DIST_POINT_num(dps.get()); ++i) {
