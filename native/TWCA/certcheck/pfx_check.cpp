@@ -10,6 +10,7 @@
 #include "engine/cSsl.h"
 #include "engine/cX509.h"
 
+namespace orvane::certcheck {
 namespace {
 
 // Capacity of the protected password, as the signing session uses it.
@@ -20,11 +21,11 @@ struct ProtectedArea {
     ~ProtectedArea() { OPENSSL_cleanse(bytes, sizeof bytes); }
 };
 
-void freeText(char* p) { OPENSSL_free(p); }
+void free_text(char* p) { OPENSSL_free(p); }
 using BignumPtr = cSslPtr<BIGNUM, BN_free>;
-using OsslTextPtr = cSslPtr<char, freeText>;
+using OsslTextPtr = cSslPtr<char, free_text>;
 
-std::string serialHex(const X509* cert) {
+std::string serial_hex(const X509* cert) {
     const ASN1_INTEGER* serial = X509_get0_serialNumber(cert);
     if (serial == nullptr) return std::string();
     BignumPtr bn(ASN1_INTEGER_to_BN(serial, nullptr));
@@ -33,16 +34,16 @@ std::string serialHex(const X509* cert) {
     return hex ? std::string(hex.get()) : std::string();
 }
 
-bool hasKeyUsageExtension(const X509* cert) {
+bool has_key_usage_extension(const X509* cert) {
     return X509_get_ext_by_NID(cert, NID_key_usage, -1) >= 0;
 }
 
 }  // namespace
 
-bool verifyProbe(const char* signatureB64, const X509* cert, const std::string& expected, std::string& error) {
+bool verify_probe(const char* signature_b64, const X509* cert, const std::string& expected, std::string& error) {
     cSslErrorGuard guard;
     cBytes der;
-    if (signatureB64 == nullptr || !der.base64Decode(signatureB64)) {
+    if (signature_b64 == nullptr || !der.base64Decode(signature_b64)) {
         error = "the signature is not base64";
         return false;
     }
@@ -77,38 +78,40 @@ bool verifyProbe(const char* signatureB64, const X509* cert, const std::string& 
     return true;
 }
 
-void runPfxCheck(const char* propertyFile, const char* password, const char* probe, PfxCheck& out) {
+void run_pfx_check(const char* property_file, const char* password, const char* probe, PfxCheck& out) {
     // Set the log up before the first engine call, so the lines of this check
     // go to its file rather than waiting in memory for the end of the process.
     {
         cProperty props;
-        if (props.loadFromFile(propertyFile))
+        if (props.loadFromFile(property_file))
             cFile::createFolder(props.getProperty("LOG.path").c_str(), props.getProperty("LOG.file").c_str());
     }
 
     TWCASign signer;
     ProtectedArea enced;
-    int encedLen = kProtectedArea;
-    out.protect = signer.MakeTWCASignPasswd(enced.bytes, &encedLen, propertyFile, password);
+    int enced_len = kProtectedArea;
+    out.protect = signer.MakeTWCASignPasswd(enced.bytes, &enced_len, property_file, password);
     if (out.protect != 0) return;
-    out.load = signer.TWCASignInitial(propertyFile, enced.bytes);
+    out.load = signer.TWCASignInitial(property_file, enced.bytes);
     if (out.load != 0 || !signer.credential) return;
 
     const cPkcs12& credential = *signer.credential;
     const X509* cert = credential.getCertificate();
     out.subject = cX509::subjectName(cert);
     out.issuer = cX509::issuerName(cert);
-    out.serial = serialHex(cert);
-    out.notBefore = cX509::notBefore(cert);
-    out.notAfter = cX509::notAfter(cert);
-    out.keyUsage = cPkcs12::keyUsageValue(cert);
-    out.hasKeyUsage = hasKeyUsageExtension(cert);
-    out.extraCertificates = credential.countExtraCertificates();
+    out.serial = serial_hex(cert);
+    out.not_before = cX509::notBefore(cert);
+    out.not_after = cX509::notAfter(cert);
+    out.key_usage = cPkcs12::keyUsageValue(cert);
+    out.has_key_usage = has_key_usage_extension(cert);
+    out.extra_certificates = credential.countExtraCertificates();
     out.validity = credential.checkCertValid();
-    out.keyUsageCheck = credential.checkKeyUsageForSign();
+    out.key_usage_check = credential.checkKeyUsageForSign();
 
     // The probe is signed as a session signs: BIG5 text, the properties'
     // digest and validity check.
     out.sign = signer.SignPkcs7(probe, "BIG5");
-    if (out.sign == 0) out.verified = verifyProbe(signer.getSignature(), cert, probe, out.verifyError);
+    if (out.sign == 0) out.verified = verify_probe(signer.getSignature(), cert, probe, out.verify_error);
 }
+
+}  // namespace orvane::certcheck

@@ -315,13 +315,22 @@ PyObject* gen_sign_text(PyObject* me, PyObject* plain_text) {
     return call_method(me, state.names.get_quote_sign, &arg, 1);
 }
 
+// The `plain_text` argument of sign and gen_sign: "" when not given, else a
+// str or None (TypeError otherwise). Borrowed (`argv` holds it), or null
+// with an exception set.
+PyObject* plain_text_argument(Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                              Args<1>& argv) {
+    if (!params.parse(args, nargs, kwnames, argv)) return nullptr;
+    PyObject* plain = argv[0] ? argv[0] : state.names.empty;
+    return str_or_none(plain, "plain_text") ? plain : nullptr;
+}
+
 PyObject* gen_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded([&]() -> PyObject* {
         static Params params("gen_sign", {"plain_text"}, 0, 1);
         Args<1> argv;
-        if (!params.parse(args, nargs, kwnames, argv)) return nullptr;
-        PyObject* plain = argv[0] ? argv[0] : state.names.empty;
-        if (!str_or_none(plain, "plain_text")) return nullptr;
+        PyObject* plain = plain_text_argument(params, args, nargs, kwnames, argv);
+        if (!plain) return nullptr;
         return gen_sign_text(me, plain);
     });
 }
@@ -330,9 +339,8 @@ PyObject* sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     return guarded([&]() -> PyObject* {
         static Params params("sign", {"plain_text"}, 0, 1);
         Args<1> argv;
-        if (!params.parse(args, nargs, kwnames, argv)) return nullptr;
-        PyObject* plain = argv[0] ? argv[0] : state.names.empty;
-        if (!str_or_none(plain, "plain_text")) return nullptr;
+        PyObject* plain = plain_text_argument(params, args, nargs, kwnames, argv);
+        if (!plain) return nullptr;
         Session* self = as_session(me);
         if (self->store != 0) {
             // A ready signature when the store has one; an empty store signs
