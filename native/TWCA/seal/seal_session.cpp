@@ -39,10 +39,10 @@ struct Session {
 };
 
 // The object fields, in the order of the struct.
-constexpr PyObject* Session::*kObjectFields[] = {&Session::ip,           &Session::encoding,
-                                                 &Session::person_id,    &Session::id_ip,
-                                                 &Session::error_code_dict, &Session::sign_store,
-                                                 &Session::store_threads};
+constexpr PyObject* Session::*kObjectFields[] = {
+    &Session::ip, &Session::encoding, &Session::person_id, &Session::id_ip,
+    &Session::error_code_dict, &Session::sign_store, &Session::store_threads,
+};
 
 Session* as_session(PyObject* self) { return reinterpret_cast<Session*>(self); }
 
@@ -66,7 +66,6 @@ PyObject* platform_encoding() {
     if (windows < 0) return nullptr;
     return windows ? state.names.big5 : state.names.utf8;
 }
-
 
 // The `store` argument as a 32-bit count: OverflowError outside the int range,
 // ValueError when negative.
@@ -93,12 +92,7 @@ bool store_count(PyObject* value, int& out) {
 bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, PyObject* person_id,
                PyObject* ip, int store) {
     PyObject* me = reinterpret_cast<PyObject*>(self);
-    try {
-        self->twca = new SealSigner();
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return false;
-    }
+    self->twca = new SealSigner();  // std::bad_alloc: MemoryError (see session_new)
     Ref path_cls = global(state.names.Path);
     if (!path_cls) return false;
     Ref folder = Ref::steal(module_folder(path_cls.get()));
