@@ -42,6 +42,39 @@ def password_for(pki, name):
     return special[name] if name in special else pki[name]
 
 
+# The broken certificate files of the test PKI, each with the engine code an
+# activation with the right password gives: one statement for every caller
+# that loads a certificate (sessions, init_seal, the check command).
+# "missing" stands for a path where nothing is (see pfx_path).
+BAD_PFX = {
+    "pfx_garbage": 1102,     # bytes that are no DER
+    "pfx_truncated": 1102,   # a good file cut in half
+    "pfx_empty": 1102,       # no bytes at all
+    "pfx_folder": 1102,      # a folder, not a file
+    "missing": 1102,         # nothing at the path
+    "pfx_bad_mac": 5208,     # a damaged MAC reads as a wrong password
+}
+
+# Passwords (see password_for) that fail with a good file, and their codes:
+# from MakeTWCASignPasswd (5005, 5003) or from loading the file (5208).
+BAD_PASSWORDS = {
+    "wrong_password": 5208,
+    "": 5005,
+    "password_512": 5208,    # the protected form is 512 characters
+    "long_password": 5003,   # the protected form outgrows 512 bytes
+}
+
+# Every failed activation: (certificate, password, code).
+ACTIVATION_FAILURES = ([(pfx, "password", code) for pfx, code in BAD_PFX.items()]
+                       + [("pfx_user", password, code) for password, code in BAD_PASSWORDS.items()])
+
+
+def pfx_path(pki, name, folder):
+    """The path of a certificate by name; "missing" is a path in `folder`
+    where nothing is."""
+    return pki[name] if name in pki else str(Path(folder) / "missing.pfx")
+
+
 def properties_files(folder):
     return sorted(p.name for p in Path(folder).iterdir() if p.name.startswith("p7Sign.properties"))
 

@@ -10,8 +10,9 @@ import urllib.parse
 import pytest
 
 import orvane.TWCA.seal as seal
-from seal_support import (password_for, assert_sha256_signed_data, cms_structure, cms_verify, embedded_certificates, pki,  # noqa: F401
-                          PeekingPassword, properties_files, run_fresh, workdir)
+from seal_support import (ACTIVATION_FAILURES, password_for, assert_sha256_signed_data, cms_structure,  # noqa: F401
+                          cms_verify, embedded_certificates, pfx_path, pki, PeekingPassword, properties_files,
+                          run_fresh, workdir)
 
 MODULE_FOLDER = pathlib.Path(seal.__file__).parent
 INIT_TEMPLATE = (
@@ -71,18 +72,9 @@ def test_init_seal_default_certificate_in_working_directory(pki, workdir, capsys
     assert properties_files(workdir) == []
 
 
-@pytest.mark.parametrize("pfx, password, code", [
-    ("pfx_user", "wrong_password", 5208),
-    ("pfx_bad_mac", "password", 5208),
-    ("pfx_garbage", "password", 1102),
-    ("pfx_empty", "password", 1102),
-    ("missing", "password", 1102),
-    ("pfx_user", "", 5005),
-    ("pfx_user", "password_512", 5208),        # the protected form is 512 characters
-    ("pfx_user", "long_password", 5003),       # the protected form outgrows 512 bytes
-])
+@pytest.mark.parametrize("pfx, password, code", ACTIVATION_FAILURES)
 def test_init_seal_engine_failures(pki, workdir, pfx, password, code):
-    path = pki.get(pfx, str(workdir / "missing.pfx"))
+    path = pfx_path(pki, pfx, workdir)
     table = seal.read_error_code_dict(MODULE_FOLDER)
     with pytest.raises(seal.SealError) as info:
         seal.init_seal(path, password_for(pki, password))

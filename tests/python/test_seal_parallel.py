@@ -1,5 +1,5 @@
 """Signing with the interpreter lock released: threads on one session and on
-separate sessions, module functions and sessions mixed, store threads,
+separate sessions, module functions and sessions mixed with store threads,
 activation and init_seal while others sign. Every signature verifies, nothing
 deadlocks (fresh interpreters run under a timeout), log lines stay whole, and
 the interpreter exits cleanly while threads are inside the engine."""
@@ -14,6 +14,7 @@ import orvane.TWCA.seal as seal
 from seal_support import LibcryptoVerifier, cms_verify, engine_gate, pki, run_fresh, workdir  # noqa: F401
 
 IP = "10.1.2.3"
+PER_THREAD = 120
 
 
 def run_all(workers, timeout=300):
@@ -70,51 +71,71 @@ def test_threads_on_shared_and_separate_sessions(pki, workdir, sessions, threads
 
 
 def test_module_functions_sessions_and_store_threads_mixed(pki, workdir, capsys, tmp_path):
+    # Threads on the module facade, on a plain session and on a store session
+    # (two threads each), every call of each, while the store thread signs.
     assert seal.init_seal(pki["pfx_user"], pki["password"]) == 0
     plain = seal.PyTWCASign(pki["pfx_user"], pki["password"], "A123456789", IP)
-    stored = seal.PyTWCASign(pki["pfx_legacy"], pki["password"], "B123456789", IP, store=30)
+    stored = seal.PyTWCASign(pki["pfx_legacy"], pki["password"], "B123456789", IP, store=40)
     results = []
 
     def module_worker(n):
         def run():
-            for i in range(40):
-                text = "m%d-%d" % (n, i)
-                payload = seal.gen_seal("U%d" % n, text).decode()
-                quoted = payload[8:8 + int(payload[4:8])]
-                assert payload.endswith("0000%04d%s%s" % (2, "U%d" % n, "U%d" % n))
-                results.append(("big5", text, urllib.parse.unquote(quoted).encode()))
+            for i in range(PER_THREAD):
+                text = "m%d-%d 台" % (n, i)
+                kind = i % 3
+                if kind == 0:
+                    signature = seal.get_sign(text)
+                elif kind == 1:
+                    signature = urllib.parse.unquote(seal.get_quote_sign(text)).encode()
+                else:
+                    payload = seal.gen_seal("U%d" % n, text).decode()
+                    assert payload.endswith("0000%04d%s%s" % (2, "U%d" % n, "U%d" % n))
+                    signature = urllib.parse.unquote(payload[8:8 + int(payload[4:8])]).encode()
+                results.append(("big5", text, signature))
         return run
 
     def session_worker(obj, n):
         def run():
-            for i in range(40):
+            for i in range(PER_THREAD):
                 text = "p%d-%d" % (n, i)
-                # gen_sign signs the text; sign() of a store session hands out
-                # a stored signature (made over no text) while it has one.
-                call = obj.gen_sign if i % 2 else obj.sign
-                optional = call == obj.sign and obj is stored
-                results.append(("stamped", (obj, text, optional), urllib.parse.unquote(call(text)).encode()))
+                kind = i % 4
+                if kind == 0:
+                    results.append(("utf8", text, obj.get_sign(text)))
+                elif kind == 1:
+                    payload = obj.gen_seal(text).decode()
+                    quoted = payload[8:8 + int(payload[4:8])]
+                    results.append(("utf8", text, urllib.parse.unquote(quoted).encode()))
+                else:
+                    # gen_sign signs the text; sign() of a store session hands
+                    # out a stored signature (made over no text) while it has one.
+                    call = obj.gen_sign if kind == 2 else obj.sign
+                    results.append(("stamped", (obj, text), urllib.parse.unquote(call(text)).encode()))
         return run
 
     workers = [module_worker(n) for n in range(2)]
-    workers += [session_worker(plain, 0), session_worker(plain, 1), session_worker(stored, 2)]
+    workers += [session_worker(plain, 0), session_worker(plain, 1), session_worker(stored, 2),
+                session_worker(stored, 3)]
     assert run_all(workers) == []
+    assert len(results) == len(workers) * PER_THREAD
     verifier = LibcryptoVerifier()
+    from_store = 0
     for kind, what, signature in results:
         content = signed_content(verifier, signature)
-        if kind == "big5":
-            assert content == what.encode("big5")
+        if kind != "stamped":
+            assert content == what.encode(kind)
+            continue
+        obj, text = what
+        person = "A123456789" if obj is plain else "B123456789"
+        body = content.decode()
+        assert body.startswith(person + IP)
+        rest = body[len(person + IP):]
+        if rest.startswith(text):
+            rest = rest[len(text):]
         else:
-            obj, text, optional = what
-            person = "A123456789" if obj is plain else "B123456789"
-            body = content.decode()
-            assert body.startswith(person + IP)
-            rest = body[len(person + IP):]
-            if rest.startswith(text):
-                rest = rest[len(text):]
-            else:
-                assert optional, body
-            float(rest)  # the time stamp, nothing else
+            assert obj is stored, body
+            from_store += 1
+        float(rest)  # the time stamp, nothing else
+    assert from_store > 0
     # A sample through the openssl command, with the chain.
     cms_verify(results[0][2], pki, tmp_path)
     cms_verify(results[-1][2], pki, tmp_path)

@@ -13,8 +13,9 @@ import pytest
 import xxhash
 
 import orvane.TWCA.seal as seal
-from seal_support import (password_for, assert_sha256_signed_data, cms_structure, cms_verify,  # noqa: F401
-                          embedded_certificates, pki, PeekingPassword, properties_files, workdir)
+from seal_support import (ACTIVATION_FAILURES, password_for, assert_sha256_signed_data, cms_structure,  # noqa: F401
+                          cms_verify, embedded_certificates, pfx_path, pki, PeekingPassword, properties_files,
+                          workdir)
 
 MODULE_FOLDER = pathlib.Path(seal.__file__).parent
 PERSON, IP = "A123456789", "10.1.2.3"
@@ -67,20 +68,11 @@ def test_stale_session_file_is_replaced_without_waiting(session, pki, workdir):
     assert properties_files(workdir) == []
 
 
-@pytest.mark.parametrize("pfx, password, code", [
-    ("pfx_user", "wrong_password", 5208),
-    ("pfx_bad_mac", "password", 5208),
-    ("pfx_truncated", "password", 1102),
-    ("missing", "password", 1102),
-    ("pfx_user", "", 5005),
-    ("pfx_user", "password_512", 5208),        # the protected form is 512 characters
-    ("pfx_user", "long_password", 5003),       # the protected form outgrows 512 bytes
-])
+@pytest.mark.parametrize("pfx, password, code", ACTIVATION_FAILURES)
 def test_activation_failures(pki, workdir, pfx, password, code):
     table = seal.read_error_code_dict(MODULE_FOLDER)
     with pytest.raises(seal.SealError) as info:
-        seal.PyTWCASign(pki.get(pfx, str(workdir / "missing.pfx")), password_for(pki, password),
-                        PERSON, IP)
+        seal.PyTWCASign(pfx_path(pki, pfx, workdir), password_for(pki, password), PERSON, IP)
     entry = table[code]
     assert info.value.args == ("%s %d %s" % (entry["error"], code, entry["error_msg"]),)
     assert properties_files(workdir) == []

@@ -9,6 +9,7 @@ from pathlib import Path
 
 import pytest
 
+from seal_support import BAD_PFX, pfx_path
 from tools_support import pki, run_cli  # noqa: F401  (pki is a fixture)
 
 PW_ENV = "ORVANE_TEST_PFX_PASSWORD"
@@ -65,14 +66,8 @@ def test_the_encryption_line_names_the_algorithms(tmp_path, pki):
 
 
 @pytest.mark.parametrize("pfx, password, status, line", [
-    ("missing", "password", 3, r"cannot check: file not found: .*no-such\.pfx"),
-    ("pfx_folder", "password", 4, r"cannot check: not a PKCS#12 file \(not a regular file\): .*folder\.pfx"),
-    ("pfx_garbage", "password", 4, r"cannot check: not a PKCS#12 file: .*garbage\.pfx"),
-    ("pfx_empty", "password", 4, r"cannot check: not a PKCS#12 file: .*empty\.pfx"),
-    ("pfx_truncated", "password", 4, r"cannot check: not a PKCS#12 file: .*truncated\.pfx"),
     ("pfx_user", "wrong_password", 5, r"cannot sign: wrong password for .*user\.pfx"),
     ("pfx_legacy", "wrong_password", 5, r"cannot sign: wrong password for .*user_legacy\.pfx"),
-    ("pfx_bad_mac", "password", 5, r"cannot sign: wrong password for .*bad_mac\.pfx"),
     ("pfx_user_expired", "password", 6,
      r"cannot sign: the certificate expired on \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC \(1 day ago\)"),
     ("pfx_user_just_expired", "password", 6,
@@ -92,9 +87,28 @@ def test_the_encryption_line_names_the_algorithms(tmp_path, pki):
      r"which a signing session cannot use"),
 ])
 def test_each_failure_gives_its_line_and_status(tmp_path, pki, pfx, password, status, line):
-    if pfx == "missing":
-        pfx = str(tmp_path / "no-such.pfx")
-    run = check(tmp_path, pki, pfx, password)
+    assert_verdict(check(tmp_path, pki, pfx, password), pki, status, line)
+
+
+# The command's status and line for each broken file of BAD_PFX.
+BROKEN_FILE_VERDICTS = {
+    "missing": (3, r"cannot check: file not found: .*missing\.pfx"),
+    "pfx_folder": (4, r"cannot check: not a PKCS#12 file \(not a regular file\): .*folder\.pfx"),
+    "pfx_garbage": (4, r"cannot check: not a PKCS#12 file: .*garbage\.pfx"),
+    "pfx_empty": (4, r"cannot check: not a PKCS#12 file: .*empty\.pfx"),
+    "pfx_truncated": (4, r"cannot check: not a PKCS#12 file: .*truncated\.pfx"),
+    "pfx_bad_mac": (5, r"cannot sign: wrong password for .*bad_mac\.pfx"),
+}
+
+
+@pytest.mark.parametrize("pfx", list(BAD_PFX))
+def test_each_broken_file_gives_its_line_and_status(tmp_path, pki, pfx):
+    status, line = BROKEN_FILE_VERDICTS[pfx]
+    assert_verdict(check(tmp_path, pki, pfx_path(pki, pfx, tmp_path)), pki, status, line)
+
+
+def assert_verdict(run, pki, status, line):
+    """One line on standard error, the status, and no password shown."""
     assert run.status == status, (run.out, run.err)
     assert len(run.err_lines) == 1, run.err
     assert re.fullmatch("orvane-seal: " + line, run.err_lines[0]), run.err_lines[0]
@@ -215,9 +229,9 @@ def test_certcheck_without_a_properties_file(tmp_path):
 
 def test_encryption_of_files_that_are_not_pkcs12(tmp_path, pki):
     from orvane.TWCA import _certcheck
-    for name in ("pfx_garbage", "pfx_empty", "pfx_truncated", "root_pem"):
-        assert _certcheck.encryption(pki[name]) is None
-    assert _certcheck.encryption(tmp_path / "missing.pfx") is None
+    unreadable = [name for name, code in BAD_PFX.items() if code == 1102]
+    for name in unreadable + ["root_pem"]:
+        assert _certcheck.encryption(pfx_path(pki, name, tmp_path)) is None
     info = _certcheck.encryption(Path(pki["pfx_legacy"]))
     assert info["legacy"] is True and info["mac"] == "SHA1" and info["mac_iterations"] >= 1
 

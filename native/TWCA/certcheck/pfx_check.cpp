@@ -11,6 +11,7 @@
 #include "cSslPtr.h"
 #include "cX509.h"
 
+namespace orvane::certcheck {
 namespace {
 
 // Capacity of the protected password, as the signing session uses it.
@@ -21,7 +22,7 @@ struct ProtectedArea {
     ~ProtectedArea() { OPENSSL_cleanse(bytes, sizeof bytes); }
 };
 
-std::string serialHex(const X509* cert) {
+std::string serial_hex(const X509* cert) {
     const ASN1_INTEGER* serial = X509_get0_serialNumber(cert);
     if (serial == nullptr) return std::string();
     BignumPtr bn(ASN1_INTEGER_to_BN(serial, nullptr));
@@ -30,20 +31,20 @@ std::string serialHex(const X509* cert) {
     return hex ? std::string(hex.get()) : std::string();
 }
 
-bool hasKeyUsageExtension(const X509* cert) {
+bool has_key_usage_extension(const X509* cert) {
     return X509_get_ext_by_NID(cert, NID_key_usage, -1) >= 0;
 }
 
 }  // namespace
 
-bool verifyProbe(const char* signatureB64, const X509* cert, const std::string& expected, std::string& error) {
+bool verify_probe(const char* signature_b64, const X509* cert, const std::string& expected, std::string& error) {
     cSslErrorGuard guard;
     if (cert == nullptr) {
         error = "no certificate to verify with";
         return false;
     }
     cBytes der;
-    if (signatureB64 == nullptr || !der.base64Decode(signatureB64)) {
+    if (signature_b64 == nullptr || !der.base64Decode(signature_b64)) {
         error = "the signature is not base64";
         return false;
     }
@@ -78,21 +79,21 @@ bool verifyProbe(const char* signatureB64, const X509* cert, const std::string& 
     return true;
 }
 
-void runPfxCheck(const char* propertyFile, const char* password, const char* probe, PfxCheck& out) {
+void run_pfx_check(const char* property_file, const char* password, const char* probe, PfxCheck& out) {
     // Set the log up before the first engine call, so the lines of this check
     // go to its file rather than waiting in memory for the end of the process.
     {
         cProperty props;
-        if (props.loadFromFile(propertyFile))
+        if (props.loadFromFile(property_file))
             cFile::createFolder(props.getProperty("LOG.path").c_str(), props.getProperty("LOG.file").c_str());
     }
 
     TWCASign signer;
     ProtectedArea enced;
-    int encedLen = kProtectedArea;
-    out.protect = signer.MakeTWCASignPasswd(enced.bytes, &encedLen, propertyFile, password);
+    int enced_len = kProtectedArea;
+    out.protect = signer.MakeTWCASignPasswd(enced.bytes, &enced_len, property_file, password);
     if (out.protect != 0) return;
-    out.load = signer.TWCASignInitial(propertyFile, enced.bytes);
+    out.load = signer.TWCASignInitial(property_file, enced.bytes);
     if (out.load != 0) return;
 
     // The credential is read under the facade's lock; its certificate is kept
@@ -103,14 +104,14 @@ void runPfxCheck(const char* propertyFile, const char* password, const char* pro
         const X509* c = credential->getCertificate();
         out.subject = cX509::subjectName(c);
         out.issuer = cX509::issuerName(c);
-        out.serial = serialHex(c);
-        out.notBefore = cX509::notBefore(c);
-        out.notAfter = cX509::notAfter(c);
-        out.keyUsage = cPkcs12::keyUsageValue(c);
-        out.hasKeyUsage = hasKeyUsageExtension(c);
-        out.extraCertificates = credential->countExtraCertificates();
+        out.serial = serial_hex(c);
+        out.not_before = cX509::notBefore(c);
+        out.not_after = cX509::notAfter(c);
+        out.key_usage = cPkcs12::keyUsageValue(c);
+        out.has_key_usage = has_key_usage_extension(c);
+        out.extra_certificates = credential->countExtraCertificates();
         out.validity = credential->checkCertValid();
-        out.keyUsageCheck = credential->checkKeyUsageForSign();
+        out.key_usage_check = credential->checkKeyUsageForSign();
         if (X509_up_ref(const_cast<X509*>(c)) == 1) cert.reset(const_cast<X509*>(c));
         return true;
     });
@@ -120,5 +121,7 @@ void runPfxCheck(const char* propertyFile, const char* password, const char* pro
     // digest and validity check.
     std::string signature;
     out.sign = signer.SignPkcs7(probe, "BIG5", signature);
-    if (out.sign == 0) out.verified = verifyProbe(signature.c_str(), cert.get(), probe, out.verifyError);
+    if (out.sign == 0) out.verified = verify_probe(signature.c_str(), cert.get(), probe, out.verify_error);
 }
+
+}  // namespace orvane::certcheck

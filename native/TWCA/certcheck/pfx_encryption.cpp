@@ -6,9 +6,10 @@
 #include "cSsl.h"
 #include "cSslPtr.h"
 
+namespace orvane::certcheck {
 namespace {
 
-std::string objectName(const ASN1_OBJECT* obj) {
+std::string object_name(const ASN1_OBJECT* obj) {
     if (obj == nullptr) return "unknown";
     const int nid = OBJ_obj2nid(obj);
     if (nid != NID_undef) {
@@ -21,14 +22,14 @@ std::string objectName(const ASN1_OBJECT* obj) {
 }
 
 // "PBES2 <cipher>" for PBES2, else the scheme's own name (legacy).
-std::string algorithmName(const X509_ALGOR* alg, bool& legacy) {
+std::string algorithm_name(const X509_ALGOR* alg, bool& legacy) {
     const ASN1_OBJECT* obj = nullptr;
     int ptype = 0;
     const void* pval = nullptr;
     X509_ALGOR_get0(&obj, &ptype, &pval, alg);
     if (OBJ_obj2nid(obj) != NID_pbes2) {
         legacy = true;
-        return objectName(obj);
+        return object_name(obj);
     }
     std::string name = "PBES2";
     if (ptype == V_ASN1_SEQUENCE && pval != nullptr) {
@@ -38,7 +39,7 @@ std::string algorithmName(const X509_ALGOR* alg, bool& legacy) {
             const int nid = OBJ_obj2nid(params->encryption->algorithm);
             const char* sn = nid != NID_undef ? OBJ_nid2sn(nid) : nullptr;
             name += " ";
-            name += sn != nullptr ? sn : objectName(params->encryption->algorithm);
+            name += sn != nullptr ? sn : object_name(params->encryption->algorithm);
         }
     }
     return name;
@@ -46,12 +47,12 @@ std::string algorithmName(const X509_ALGOR* alg, bool& legacy) {
 
 void add(PfxEncryption& out, const X509_ALGOR* alg) {
     if (alg == nullptr) return;
-    const std::string name = algorithmName(alg, out.legacy);
+    const std::string name = algorithm_name(alg, out.legacy);
     if (std::find(out.algorithms.begin(), out.algorithms.end(), name) == out.algorithms.end())
         out.algorithms.push_back(name);
 }
 
-void addBags(PfxEncryption& out, const STACK_OF(PKCS12_SAFEBAG)* bags) {
+void add_bags(PfxEncryption& out, const STACK_OF(PKCS12_SAFEBAG)* bags) {
     for (int i = 0; i < sk_PKCS12_SAFEBAG_num(bags); ++i) {
         const PKCS12_SAFEBAG* bag = sk_PKCS12_SAFEBAG_value(bags, i);
         if (PKCS12_SAFEBAG_get_nid(bag) != NID_pkcs8ShroudedKeyBag) continue;
@@ -63,7 +64,7 @@ void addBags(PfxEncryption& out, const STACK_OF(PKCS12_SAFEBAG)* bags) {
 
 }  // namespace
 
-void readPfxEncryption(const char* path, PfxEncryption& out) {
+void read_pfx_encryption(const char* path, PfxEncryption& out) {
     cSslErrorGuard guard;
     cSslInitialise();
     out = PfxEncryption();
@@ -76,17 +77,17 @@ void readPfxEncryption(const char* path, PfxEncryption& out) {
     if (!p12) return;
     out.parsed = true;
 
-    const ASN1_OCTET_STRING* macValue = nullptr;
-    const X509_ALGOR* macAlg = nullptr;
+    const ASN1_OCTET_STRING* mac_value = nullptr;
+    const X509_ALGOR* mac_alg = nullptr;
     const ASN1_OCTET_STRING* salt = nullptr;
     const ASN1_INTEGER* iterations = nullptr;
-    PKCS12_get0_mac(&macValue, &macAlg, &salt, &iterations, p12.get());
-    if (macAlg != nullptr) {
+    PKCS12_get0_mac(&mac_value, &mac_alg, &salt, &iterations, p12.get());
+    if (mac_alg != nullptr) {
         const ASN1_OBJECT* obj = nullptr;
-        X509_ALGOR_get0(&obj, nullptr, nullptr, macAlg);
+        X509_ALGOR_get0(&obj, nullptr, nullptr, mac_alg);
         const int nid = OBJ_obj2nid(obj);
-        out.mac = nid != NID_undef && OBJ_nid2sn(nid) != nullptr ? OBJ_nid2sn(nid) : objectName(obj);
-        out.macIterations = iterations != nullptr ? ASN1_INTEGER_get(iterations) : 1;
+        out.mac = nid != NID_undef && OBJ_nid2sn(nid) != nullptr ? OBJ_nid2sn(nid) : object_name(obj);
+        out.mac_iterations = iterations != nullptr ? ASN1_INTEGER_get(iterations) : 1;
     }
 
     cSslPtr<STACK_OF(PKCS7), cSslFreePkcs7Stack> safes(PKCS12_unpack_authsafes(p12.get()));
@@ -100,7 +101,7 @@ void readPfxEncryption(const char* path, PfxEncryption& out) {
             break;
         case NID_pkcs7_data: {
             cSslPtr<STACK_OF(PKCS12_SAFEBAG), cSslFreeSafeBags> bags(PKCS12_unpack_p7data(p7));
-            if (bags) addBags(out, bags.get());
+            if (bags) add_bags(out, bags.get());
             break;
         }
         default:
@@ -108,3 +109,5 @@ void readPfxEncryption(const char* path, PfxEncryption& out) {
         }
     }
 }
+
+}  // namespace orvane::certcheck

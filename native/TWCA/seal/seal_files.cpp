@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace seal {
+namespace orvane::seal {
 
 namespace {
 
@@ -33,7 +33,7 @@ PropertiesFile::~PropertiesFile() {
 }
 
 bool PropertiesFile::set_os_error(int error) const {
-    orvane::Ref filename = orvane::Ref::steal(
+    Ref filename = Ref::steal(
         PyUnicode_DecodeFSDefaultAndSize(name_.data(), static_cast<Py_ssize_t>(name_.size())));
     if (!filename) return false;
     errno = error;
@@ -44,7 +44,7 @@ bool PropertiesFile::set_os_error(int error) const {
 bool PropertiesFile::take_name(PyObject* path) {
     PyObject* encoded = nullptr;
     if (!PyUnicode_FSConverter(path, &encoded)) return false;  // refuses a zero byte
-    orvane::Ref bytes = orvane::Ref::steal(encoded);
+    Ref bytes = Ref::steal(encoded);
     name_.assign(PyBytes_AS_STRING(encoded), static_cast<size_t>(PyBytes_GET_SIZE(encoded)));
     if (name_.empty()) {
         return set_os_error(ENOENT);
@@ -105,4 +105,4 @@ bool PropertiesFile::remove() {
     return true;
 }
 
-}  // namespace seal
+}  // namespace orvane::seal

@@ -14,7 +14,7 @@
 
 #include "common/ref.h"
 
-namespace seal {
+namespace orvane::seal {
 
 class PropertiesFile {
 public:
@@ -51,4 +51,4 @@ private:
     bool written_ = false;  // created by this object and not yet removed
 };
 
-}  // namespace seal
+}  // namespace orvane::seal

@@ -3,7 +3,7 @@
 // p7b_path; every line ends with a single LF.
 #pragma once
 
-namespace seal {
+namespace orvane::seal {
 
 #define SEAL_PROPS_LINES(level)                                                  \
     "LOG.path = logs\n"                                                          \
@@ -35,4 +35,4 @@ inline constexpr const char kInitProps[] = SEAL_PROPS_LINES("DEBUG") "    ";
 
 #undef SEAL_PROPS_LINES
 
-}  // namespace seal
+}  // namespace orvane::seal

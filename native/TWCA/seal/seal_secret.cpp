@@ -4,9 +4,7 @@
 
 #include "seal_text.h"
 
-namespace seal {
-
-using orvane::Ref;
+namespace orvane::seal {
 
 namespace {
 
@@ -57,4 +55,4 @@ bool SecretText::take(PyObject* password, PyObject* encoding) {
     return true;
 }
 
-}  // namespace seal
+}  // namespace orvane::seal

@@ -9,7 +9,7 @@
 #include "common/ref.h"
 #include "seal_state.h"
 
-namespace seal {
+namespace orvane::seal {
 
 // The output area of MakeTWCASignPasswd, zeroed at creation and wiped at the
 // end of the call, however it ends.
@@ -44,4 +44,4 @@ private:
     std::string text_;
 };
 
-}  // namespace seal
+}  // namespace orvane::seal

@@ -6,30 +6,23 @@
 
 #include <openssl/crypto.h>
 
-#include <cerrno>
 #include <climits>
-#include <cstring>
-#include <mutex>
 #include <new>
 #include <string>
 
 #include "common/args.h"
 #include "common/classes.h"
+#include "common/text.h"
 #include "cBig5.h"
 #include "cLog.h"
 #include "seal_errors.h"
-#include "seal_files.h"
-#include "seal_props.h"
-#include "seal_secret.h"
+#include "seal_facade.h"
 #include "seal_signer.h"
 #include "seal_state.h"
 #include "seal_text.h"
-#include "seal_unlocked.h"
 
-namespace seal {
+namespace orvane::seal {
 namespace {
-
-using orvane::Ref;
 
 struct Session {
     PyObject_HEAD
@@ -46,13 +39,13 @@ struct Session {
     PyObject* store_threads;
 };
 
-Session* as_session(PyObject* self) { return reinterpret_cast<Session*>(self); }
+// The object fields, in the order of the struct.
+constexpr PyObject* Session::*kObjectFields[] = {
+    &Session::ip, &Session::encoding, &Session::person_id, &Session::id_ip,
+    &Session::error_code_dict, &Session::sign_store, &Session::store_threads,
+};
 
-// obj.name(*args)
-PyObject* call(PyObject* obj, PyObject* name) { return orvane::call_method(obj, name, nullptr, 0); }
-PyObject* call(PyObject* obj, PyObject* name, PyObject* arg) {
-    return orvane::call_method(obj, name, &arg, 1);
-}
+Session* as_session(PyObject* self) { return reinterpret_cast<Session*>(self); }
 
 void set_field(PyObject*& field, PyObject* value) {
     PyObject* old = field;
@@ -61,26 +54,19 @@ void set_field(PyObject*& field, PyObject* value) {
     Py_XDECREF(old);
 }
 
-bool str_or_none(PyObject* value, const char* what) {
-    if (value == Py_None || PyUnicode_Check(value)) return true;
-    PyErr_Format(PyExc_TypeError, "%s must be str or None, not %.200s", what, Py_TYPE(value)->tp_name);
-    return false;
-}
-
 // ---- construction -----------------------------------------------------------
 
 // The code page of texts on this platform: "big5" where file names and texts
 // are BIG5 (sys.platform "win32"), "utf8" elsewhere. Interned; borrowed.
 PyObject* platform_encoding() {
-    Ref sys = global(g.n.sys);
+    Ref sys = global(state.names.sys);
     if (!sys) return nullptr;
-    Ref platform = Ref::steal(PyObject_GetAttr(sys.get(), g.n.platform));
+    Ref platform = Ref::steal(PyObject_GetAttr(sys.get(), state.names.platform));
     if (!platform) return nullptr;
-    const int windows = PyObject_RichCompareBool(platform.get(), g.n.win32, Py_EQ);
+    const int windows = PyObject_RichCompareBool(platform.get(), state.names.win32, Py_EQ);
     if (windows < 0) return nullptr;
-    return windows ? g.n.big5 : g.n.utf8;
+    return windows ? state.names.big5 : state.names.utf8;
 }
-
 
 // The `store` argument as a 32-bit count: OverflowError outside the int range,
 // ValueError when negative.
@@ -107,22 +93,15 @@ bool store_count(PyObject* value, int& out) {
 bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, PyObject* person_id,
                PyObject* ip, int store) {
     PyObject* me = reinterpret_cast<PyObject*>(self);
-    try {
-        self->twca = new SealSigner();
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return false;
-    }
-    Ref path_cls = global(g.n.Path);
+    self->twca = new SealSigner();  // std::bad_alloc: MemoryError (see session_new)
+    Ref path_cls = global(state.names.Path);
     if (!path_cls) return false;
     Ref folder = Ref::steal(module_folder(path_cls.get()));
     if (!folder) return false;
-    Ref seal_path = Ref::steal(orvane::call1(path_cls.get(), seal_path_arg));
+    Ref seal_path = Ref::steal(call1(path_cls.get(), seal_path_arg));
     if (!seal_path) return false;
 
-    Ref reader = global(g.n.read_error_code_dict);
-    if (!reader) return false;
-    Ref table = Ref::steal(orvane::call1(reader.get(), folder.get()));
+    Ref table = Ref::steal(module_error_table(folder.get()));
     if (!table) return false;
     if (table.get() != Py_None && !PyDict_Check(table.get())) {
         PyErr_Format(PyExc_TypeError, "error table must be dict or None, not %.200s",
@@ -132,7 +111,7 @@ bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, Py
     set_field(self->error_code_dict, table.get());
 
     PyObject* activate_args[3] = {seal_path.get(), seal_passwd, folder.get()};
-    Ref activated = Ref::steal(orvane::call_method(me, g.n.activate, activate_args, 3));
+    Ref activated = Ref::steal(call_method(me, state.names.activate, activate_args, 3));
     if (!activated) return false;
 
     if (!str_or_none(person_id, "person_id")) return false;
@@ -164,37 +143,35 @@ bool construct(Session* self, PyObject* seal_path_arg, PyObject* seal_passwd, Py
         Ref list = Ref::steal(PyList_New(0));
         if (!list) return false;
         set_field(self->sign_store, list.get());
-        Ref thread_cls = global(g.n.Thread);
+        Ref thread_cls = global(state.names.Thread);
         if (!thread_cls) return false;
-        Ref target = Ref::steal(PyObject_GetAttr(me, g.n.background_gen_store_sign));
+        Ref target = Ref::steal(PyObject_GetAttr(me, state.names.background_gen_store_sign));
         if (!target) return false;
         PyObject* kwargs[2] = {target.get(), Py_True};
-        Ref thread = Ref::steal(orvane::vectorcall(thread_cls.get(), kwargs, 0, g.n.kw_thread));
+        Ref thread = Ref::steal(vectorcall(thread_cls.get(), kwargs, 0, state.kw_thread));
         if (!thread) return false;
         Ref threads = Ref::steal(PyList_New(1));
         if (!threads) return false;
         Py_INCREF(thread.get());
         PyList_SET_ITEM(threads.get(), 0, thread.get());
         set_field(self->store_threads, threads.get());
-        Ref started = Ref::steal(call(thread.get(), g.n.start));
+        Ref started = Ref::steal(call_method(thread.get(), state.names.start, nullptr, 0));
         if (!started) return false;
     }
     return true;
 }
 
 PyObject* session_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return orvane::guarded([&]() -> PyObject* {
-        static orvane::Params P("PyTWCASign", {"seal_path", "seal_passwd", "person_id", "ip", "store"}, 4);
-        orvane::Args<5> argv;
-        if (!P.parse_tuple(args, kwargs, argv)) return nullptr;
+    return guarded([&]() -> PyObject* {
+        static Params params("PyTWCASign", {"seal_path", "seal_passwd", "person_id", "ip", "store"}, 4);
+        Args<5> argv;
+        if (!params.parse_tuple(args, kwargs, argv)) return nullptr;
         int store = 0;
         if (!store_count(argv[4], store)) return nullptr;
         Ref obj = Ref::steal(type->tp_alloc(type, 0));
         if (!obj) return nullptr;
         Session* self = as_session(obj.get());
-        PyObject** fields[] = {&self->ip, &self->encoding, &self->person_id, &self->id_ip,
-                               &self->error_code_dict, &self->sign_store, &self->store_threads};
-        for (PyObject** f : fields) set_field(*f, Py_None);
+        for (PyObject* Session::*field : kObjectFields) set_field(self->*field, Py_None);
         if (!construct(self, argv[0], argv[1], argv[2], argv[3], store)) return nullptr;
         return obj.release();
     });
@@ -202,13 +179,7 @@ PyObject* session_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 int session_traverse(PyObject* op, visitproc visit, void* arg) {
     Session* self = as_session(op);
-    Py_VISIT(self->ip);
-    Py_VISIT(self->encoding);
-    Py_VISIT(self->person_id);
-    Py_VISIT(self->id_ip);
-    Py_VISIT(self->error_code_dict);
-    Py_VISIT(self->sign_store);
-    Py_VISIT(self->store_threads);
+    for (PyObject* Session::*field : kObjectFields) Py_VISIT(self->*field);
     return 0;
 }
 
@@ -223,13 +194,7 @@ int session_clear(PyObject* op) {
 void session_dealloc(PyObject* op) {
     Session* self = as_session(op);
     PyObject_GC_UnTrack(op);
-    Py_CLEAR(self->ip);
-    Py_CLEAR(self->encoding);
-    Py_CLEAR(self->person_id);
-    Py_CLEAR(self->id_ip);
-    Py_CLEAR(self->error_code_dict);
-    Py_CLEAR(self->sign_store);
-    Py_CLEAR(self->store_threads);
+    for (PyObject* Session::*field : kObjectFields) Py_CLEAR(self->*field);
     delete self->twca;
     self->twca = nullptr;
     OPENSSL_cleanse(self->enced_pfx_passwd, sizeof self->enced_pfx_passwd);
@@ -242,101 +207,48 @@ PyObject* is_activate(PyObject* self, PyObject*) {
     return PyBool_FromLong(as_session(self)->twca->initialised());
 }
 
-// Creates the session's properties file, replacing whatever is at its name
-// (a stale file of this object, a link: removed, never followed).
-bool replace_properties(PropertiesFile& file, PyObject* content) {
-    for (int tries = 0; tries < 100; ++tries) {
-        const int there = file.present();
-        if (there < 0) return false;
-        if (there && !file.remove()) return false;
-        const int created = file.create(content);
-        if (created != 0) return created > 0;
-    }
-    errno = EEXIST;
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, file.engine_name());
-    return false;
+// "p7Sign.properties." + xxh32 of the object's identity: one name per object,
+// the same at every activation.
+PyObject* properties_file_name(PyObject* me) {
+    Ref identity = Ref::steal(PyLong_FromVoidPtr(me));
+    if (!identity) return nullptr;
+    Ref identity_text = Ref::steal(PyObject_Str(identity.get()));
+    if (!identity_text) return nullptr;
+    // xxhash hashes bytes (its current releases refuse str): the digest of
+    // the decimal text's ASCII bytes.
+    Ref identity_bytes = Ref::steal(PyUnicode_AsASCIIString(identity_text.get()));
+    if (!identity_bytes) return nullptr;
+    Ref xxhash = global(state.names.xxhash);
+    if (!xxhash) return nullptr;
+    PyObject* arg = identity_bytes.get();
+    Ref digest = Ref::steal(call_method(xxhash.get(), state.names.xxh32_hexdigest, &arg, 1));
+    if (!digest) return nullptr;
+    Ref digest_text = Ref::steal(format_str(digest.get()));
+    if (!digest_text) return nullptr;
+    return PyUnicode_Concat(state.names.props_prefix, digest_text.get());
 }
 
 PyObject* activate(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return orvane::guarded([&]() -> PyObject* {
-        static orvane::Params P("activate", {"seal_path", "seal_passwd", "folder_path"}, 3, 1);
-        orvane::Args<3> argv;
-        if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+    return guarded([&]() -> PyObject* {
+        static Params params("activate", {"seal_path", "seal_passwd", "folder_path"}, 3, 1);
+        Args<3> argv;
+        if (!params.parse(args, nargs, kwnames, argv)) return nullptr;
         Session* self = as_session(me);
-
-        // "p7Sign.properties." + xxh32 of the object's identity: one name per
-        // object, the same at every activation.
-        Ref identity = Ref::steal(PyLong_FromVoidPtr(me));
-        if (!identity) return nullptr;
-        Ref identity_text = Ref::steal(PyObject_Str(identity.get()));
-        if (!identity_text) return nullptr;
-        // xxhash hashes bytes (its current releases refuse str): the digest of
-        // the decimal text's ASCII bytes.
-        Ref identity_bytes = Ref::steal(PyUnicode_AsASCIIString(identity_text.get()));
-        if (!identity_bytes) return nullptr;
-        Ref xxhash = global(g.n.xxhash);
-        if (!xxhash) return nullptr;
-        Ref digest = Ref::steal(call(xxhash.get(), g.n.xxh32_hexdigest, identity_bytes.get()));
-        if (!digest) return nullptr;
-        Ref digest_text = Ref::steal(format_str(digest.get()));
-        if (!digest_text) return nullptr;
-        Ref name = Ref::steal(PyUnicode_Concat(g.n.props_prefix, digest_text.get()));
+        Ref name = Ref::steal(properties_file_name(me));
         if (!name) return nullptr;
-
-        Ref tmpl = global(g.n.P7SIGN_PROPS);
+        Ref tmpl = global(state.names.P7SIGN_PROPS);
         if (!tmpl) return nullptr;
-        // One activation of this object at a time: they share the file name.
-        // (Recursive: Python code called from here may activate again.)
-        lock_unlocked(self->twca->activation());
-        std::lock_guard<std::recursive_mutex> activating(self->twca->activation(), std::adopt_lock);
         // The file holds the paths in the code page the platform names files
         // in, so the engine opens the file that init_seal would open.
         PyObject* encoding = platform_encoding();
         if (!encoding) return nullptr;
-        Ref content = Ref::steal(properties_content(tmpl.get(), argv[0], argv[2], encoding));
-        if (!content) return nullptr;
-        Ref path_cls = global(g.n.Path);
+        Ref path_cls = global(state.names.Path);
         if (!path_cls) return nullptr;
-        Ref props = Ref::steal(orvane::call1(path_cls.get(), name.get()));
-        if (!props) return nullptr;
-        PropertiesFile file;
-        if (!file.take_name(props.get())) return nullptr;
-        if (!replace_properties(file, content.get())) return nullptr;
-        SecretText plain;
-        if (!plain.take(argv[1], g.n.big5)) return nullptr;
-        const std::string file_name(file.engine_name());
-        SealSigner* signer = self->twca;
-
-        // The engine works without the interpreter lock, on copies the
-        // module owns; the protected password reaches the object afterwards.
-        SecretBuffer enced;
-        std::memcpy(enced.data, self->enced_pfx_passwd, kProtectedCapacity);
-        int code = run_unlocked([&] {
-            int capacity = kProtectedCapacity;
-            const int made = signer->makePasswd(enced.data, &capacity, file_name.c_str(), plain.c_str());
-            cLog::instance().debug("MakeTWCASignPasswd() return ", made);
-            return made;
-        });
-        plain.wipe();
-        std::memcpy(self->enced_pfx_passwd, enced.data, kProtectedCapacity);
-        if (code != 0) {
-            if (!file.remove()) return nullptr;
-            Ref pycode = Ref::steal(PyLong_FromLong(code));
-            if (!pycode) return nullptr;
-            Ref r = Ref::steal(call(me, g.n.m_raise_error, pycode.get()));
-            if (!r) return nullptr;
-        }
-        std::memcpy(enced.data, self->enced_pfx_passwd, kProtectedCapacity);
-        code = run_unlocked([&] { return signer->initial(file_name.c_str(), enced.data); });
-        if (code != 0) {
-            if (!file.remove()) return nullptr;
-            Ref pycode = Ref::steal(PyLong_FromLong(code));
-            if (!pycode) return nullptr;
-            Ref r = Ref::steal(call(me, g.n.m_raise_error, pycode.get()));
-            if (!r) return nullptr;
-        }
-        if (!file.remove()) return nullptr;
-        return PyBool_FromLong(self->twca->initialised());
+        const Activation activation{name.get(), path_cls.get(), tmpl.get(), argv[0], argv[2],
+                                    encoding,   argv[1],        state.names.big5};
+        // One activation of this object at a time: they share the file name.
+        return activate_facade(*self->twca, self->enced_pfx_passwd, activation, kSessionActivation,
+                               ErrorReport::of_session(me), &self->twca->activation());
     });
 }
 
@@ -353,12 +265,12 @@ PyObject* encode_text(Session* self, PyObject* text) {
 }
 
 PyObject* get_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return orvane::guarded([&]() -> PyObject* {
-        static orvane::Params P("get_sign", {"plaintext"}, 0, 1);
-        orvane::Args<1> argv;
-        if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
+    return guarded([&]() -> PyObject* {
+        static Params params("get_sign", {"plaintext"}, 0, 1);
+        Args<1> argv;
+        if (!params.parse(args, nargs, kwnames, argv)) return nullptr;
         Session* self = as_session(me);
-        Ref text = Ref::steal(format_str(argv[0] ? argv[0] : g.n.empty));
+        Ref text = Ref::steal(format_str(argv[0] ? argv[0] : state.names.empty));
         if (!text) return nullptr;
         Ref data = Ref::steal(encode_text(self, text.get()));
         if (!data) return nullptr;
@@ -366,27 +278,16 @@ PyObject* get_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObje
             PyErr_Format(PyExc_TypeError, "encoding gave %.200s, not bytes", Py_TYPE(data.get())->tp_name);
             return nullptr;
         }
-        if (!reject_embedded_nul(data.get())) return nullptr;
-        const std::string bytes(PyBytes_AS_STRING(data.get()), static_cast<size_t>(PyBytes_GET_SIZE(data.get())));
-        SealSigner* signer = self->twca;
-        std::string signature;
-        const int code = run_unlocked([&] { return signer->sign(bytes.c_str(), signature); });
-        if (code == 0)
-            return PyBytes_FromStringAndSize(signature.data(), static_cast<Py_ssize_t>(signature.size()));
-        Ref pycode = Ref::steal(PyLong_FromLong(code));
-        if (!pycode) return nullptr;
-        Ref r = Ref::steal(call(me, g.n.m_raise_error, pycode.get()));
-        if (!r) return nullptr;
-        // raise_error was overridden by something that returns: no signature.
-        return PyBytes_FromStringAndSize(nullptr, 0);
+        return sign_data(*self->twca, data.get(), false, ErrorReport::of_session(me));
     });
 }
 
 PyObject* get_quote_sign(PyObject* me, PyObject* plain) {
-    return orvane::guarded([&]() -> PyObject* {
+    return guarded([&]() -> PyObject* {
         Ref text = Ref::steal(format_str(plain));
         if (!text) return nullptr;
-        Ref signature = Ref::steal(call(me, g.n.m_get_sign, text.get()));
+        PyObject* arg = text.get();
+        Ref signature = Ref::steal(call_method(me, state.names.get_sign, &arg, 1));
         if (!signature) return nullptr;
         return quote_signature(signature.get());
     });
@@ -394,57 +295,66 @@ PyObject* get_quote_sign(PyObject* me, PyObject* plain) {
 
 PyObject* gen_sign_text(PyObject* me, PyObject* plain_text) {
     Session* self = as_session(me);
-    Ref time_mod = global(g.n.time);
+    Ref time_mod = global(state.names.time);
     if (!time_mod) return nullptr;
-    Ref now = Ref::steal(call(time_mod.get(), g.n.time));
+    Ref now = Ref::steal(call_method(time_mod.get(), state.names.time, nullptr, 0));
     if (!now) return nullptr;
     Ref parts[3] = {Ref::steal(format_str(self->id_ip)), Ref::steal(format_str(plain_text)),
                     Ref::steal(format_str(now.get()))};
     if (!parts[0] || !parts[1] || !parts[2]) return nullptr;
     Ref seq = Ref::steal(PyTuple_Pack(3, parts[0].get(), parts[1].get(), parts[2].get()));
     if (!seq) return nullptr;
-    Ref text = Ref::steal(PyUnicode_Join(g.n.empty, seq.get()));
+    Ref text = Ref::steal(PyUnicode_Join(state.names.empty, seq.get()));
     if (!text) return nullptr;
-    return call(me, g.n.m_get_quote_sign, text.get());
+    PyObject* arg = text.get();
+    return call_method(me, state.names.get_quote_sign, &arg, 1);
+}
+
+// The `plain_text` argument of sign and gen_sign: "" when not given, else a
+// str or None (TypeError otherwise). Borrowed (`argv` holds it), or null
+// with an exception set.
+PyObject* plain_text_argument(Params& params, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                              Args<1>& argv) {
+    if (!params.parse(args, nargs, kwnames, argv)) return nullptr;
+    PyObject* plain = argv[0] ? argv[0] : state.names.empty;
+    return str_or_none(plain, "plain_text") ? plain : nullptr;
 }
 
 PyObject* gen_sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return orvane::guarded([&]() -> PyObject* {
-        static orvane::Params P("gen_sign", {"plain_text"}, 0, 1);
-        orvane::Args<1> argv;
-        if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
-        PyObject* plain = argv[0] ? argv[0] : g.n.empty;
-        if (!str_or_none(plain, "plain_text")) return nullptr;
+    return guarded([&]() -> PyObject* {
+        static Params params("gen_sign", {"plain_text"}, 0, 1);
+        Args<1> argv;
+        PyObject* plain = plain_text_argument(params, args, nargs, kwnames, argv);
+        if (!plain) return nullptr;
         return gen_sign_text(me, plain);
     });
 }
 
 PyObject* sign(PyObject* me, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return orvane::guarded([&]() -> PyObject* {
-        static orvane::Params P("sign", {"plain_text"}, 0, 1);
-        orvane::Args<1> argv;
-        if (!P.parse(args, nargs, kwnames, argv)) return nullptr;
-        PyObject* plain = argv[0] ? argv[0] : g.n.empty;
-        if (!str_or_none(plain, "plain_text")) return nullptr;
+    return guarded([&]() -> PyObject* {
+        static Params params("sign", {"plain_text"}, 0, 1);
+        Args<1> argv;
+        PyObject* plain = plain_text_argument(params, args, nargs, kwnames, argv);
+        if (!plain) return nullptr;
         Session* self = as_session(me);
         if (self->store != 0) {
             // A ready signature when the store has one; an empty store signs
             // on the caller's thread below.
             PyObject* store = self->sign_store;
             if (!PyList_CheckExact(store) || PyList_GET_SIZE(store) > 0) {
-                PyObject* ready = call(me, g.n.sign_speedup);
+                PyObject* ready = call_method(me, state.names.sign_speedup, nullptr, 0);
                 if (ready) return ready;
                 if (!PyErr_ExceptionMatches(PyExc_IndexError)) return nullptr;
                 PyErr_Clear();
             }
         }
         PyObject* arg = plain;
-        return orvane::call_method(me, g.n.gen_sign, &arg, 1);
+        return call_method(me, state.names.gen_sign, &arg, 1);
     });
 }
 
 PyObject* gen_store_sign(PyObject* me, PyObject* count) {
-    return orvane::guarded([&]() -> PyObject* {
+    return guarded([&]() -> PyObject* {
         Ref index = Ref::steal(PyNumber_Index(count));
         if (!index) return nullptr;
         const Py_ssize_t n = PyLong_AsSsize_t(index.get());
@@ -453,7 +363,7 @@ PyObject* gen_store_sign(PyObject* me, PyObject* count) {
         Ref batch = Ref::steal(PyList_New(0));
         if (!batch) return nullptr;
         for (Py_ssize_t i = 0; i < n; ++i) {
-            Ref one = Ref::steal(call(me, g.n.gen_sign));
+            Ref one = Ref::steal(call_method(me, state.names.gen_sign, nullptr, 0));
             if (!one || PyList_Append(batch.get(), one.get()) < 0) return nullptr;
         }
         // Read after the batch: the calls above may have cleared the object.
@@ -461,7 +371,8 @@ PyObject* gen_store_sign(PyObject* me, PyObject* count) {
         if (PyList_CheckExact(store.get())) {
             if (PyList_SetSlice(store.get(), PY_SSIZE_T_MAX, PY_SSIZE_T_MAX, batch.get()) < 0) return nullptr;
         } else {
-            Ref r = Ref::steal(call(store.get(), g.n.extend, batch.get()));
+            PyObject* arg = batch.get();
+            Ref r = Ref::steal(call_method(store.get(), state.names.extend, &arg, 1));
             if (!r) return nullptr;
         }
         Py_RETURN_NONE;
@@ -495,7 +406,7 @@ bool store_round(PyObject* me, PyObject* batch) {
     const Py_ssize_t held = PyObject_Length(self->sign_store);
     if (held < 0) return false;
     if (held >= self->store) return true;
-    Ref r = Ref::steal(call(me, g.n.gen_store_sign, batch));
+    Ref r = Ref::steal(call_method(me, state.names.gen_store_sign, &batch, 1));
     return static_cast<bool>(r);
 }
 
@@ -524,8 +435,8 @@ PyObject* background_gen_store_sign(PyObject* me, PyObject*) {
         }
         // Borrowed on purpose (see above); the bound sleep keeps its module
         // alive for the length of the call.
-        PyObject* time_mod = orvane::global(g.dict, g.n.time);
-        PyObject* slept = time_mod ? call(time_mod, g.n.sleep, g.n.one_second) : nullptr;
+        PyObject* time_mod = orvane::global(state.dict, state.names.time);
+        PyObject* slept = time_mod ? call_method(time_mod, state.names.sleep, &state.one_second, 1) : nullptr;
         if (!slept) {
             Py_DECREF(batch);
             return nullptr;
@@ -553,13 +464,13 @@ PyObject* sign_speedup(PyObject* me, PyObject*) {
         return newest;
     }
     Ref held = Ref::borrow(store);  // alive through its own method
-    return call(held.get(), g.n.pop);
+    return call_method(held.get(), state.names.pop, nullptr, 0);
 }
 
 PyObject* gen_seal(PyObject* me, PyObject* plain) {
-    return orvane::guarded([&]() -> PyObject* {
+    return guarded([&]() -> PyObject* {
         Session* self = as_session(me);
-        Ref quoted = Ref::steal(call(me, g.n.m_get_quote_sign, plain));
+        Ref quoted = Ref::steal(call_method(me, state.names.get_quote_sign, &plain, 1));
         if (!quoted) return nullptr;
         // Formatting the id may run its class's code: hold it meanwhile.
         Ref person_id = Ref::borrow(self->person_id);
@@ -568,7 +479,7 @@ PyObject* gen_seal(PyObject* me, PyObject* plain) {
 }
 
 PyObject* raise_error_method(PyObject* me, PyObject* code) {
-    return orvane::guarded([&]() -> PyObject* {
+    return guarded([&]() -> PyObject* {
         // The table's `get` may run Python code that clears the object (a
         // garbage collection): hold the table for the length of the call.
         Ref table = Ref::borrow(as_session(me)->error_code_dict);
@@ -583,11 +494,11 @@ PyObject* refuse_pickling(PyObject*, PyObject*) {
 
 PyMethodDef session_methods[] = {
     {"is_activate", is_activate, METH_NOARGS, nullptr},
-    {"activate", orvane::fast(activate), orvane::kFastKw, nullptr},
-    {"get_sign", orvane::fast(get_sign), orvane::kFastKw, nullptr},
+    {"activate", fast(activate), kFastKw, nullptr},
+    {"get_sign", fast(get_sign), kFastKw, nullptr},
     {"get_quote_sign", get_quote_sign, METH_O, nullptr},
-    {"sign", orvane::fast(sign), orvane::kFastKw, nullptr},
-    {"gen_sign", orvane::fast(gen_sign), orvane::kFastKw, nullptr},
+    {"sign", fast(sign), kFastKw, nullptr},
+    {"gen_sign", fast(gen_sign), kFastKw, nullptr},
     {"gen_store_sign", gen_store_sign, METH_O, nullptr},
     {"background_gen_store_sign", background_gen_store_sign, METH_NOARGS, nullptr},
     {"sign_speedup", sign_speedup, METH_NOARGS, nullptr},
@@ -619,4 +530,4 @@ PyTypeObject* session_type() {
     return &session_type_object;
 }
 
-}  // namespace seal
+}  // namespace orvane::seal

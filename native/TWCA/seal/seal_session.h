@@ -3,9 +3,9 @@
 
 #include "common/ref.h"
 
-namespace seal {
+namespace orvane::seal {
 
 // The type object, readied on first call (null with an exception on failure).
 PyTypeObject* session_type();
 
-}  // namespace seal
+}  // namespace orvane::seal

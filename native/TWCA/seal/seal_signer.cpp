@@ -4,7 +4,7 @@
 
 #include "seal_unlocked.h"
 
-namespace seal {
+namespace orvane::seal {
 
 SealSigner::SealSigner() : forks_seen_(fork_count()) {}
 
@@ -19,13 +19,12 @@ std::recursive_mutex& SealSigner::activation() {
     return activation_;
 }
 
-int SealSigner::makePasswd(char* out, int* outLen, const char* propertyFile,
-                           const char* plainPasswd) {
-    return twca_.MakeTWCASignPasswd(out, outLen, propertyFile, plainPasswd);
+int SealSigner::make_passwd(char* out, int* out_len, const char* property_file, const char* plain_passwd) {
+    return twca_.MakeTWCASignPasswd(out, out_len, property_file, plain_passwd);
 }
 
-int SealSigner::initial(const char* propertyFile, const char* encedPasswd) {
-    return twca_.TWCASignInitial(propertyFile, encedPasswd);
+int SealSigner::initial(const char* property_file, const char* enced_passwd) {
+    return twca_.TWCASignInitial(property_file, enced_passwd);
 }
 
 int SealSigner::sign(const char* text, std::string& signature) {
@@ -34,4 +33,4 @@ int SealSigner::sign(const char* text, std::string& signature) {
     return code == 0 && signature.empty() ? 5061 : code;
 }
 
-}  // namespace seal
+}  // namespace orvane::seal

@@ -10,7 +10,7 @@
 
 #include "TWCASign.h"
 
-namespace seal {
+namespace orvane::seal {
 
 class SealSigner {
 public:
@@ -18,8 +18,8 @@ public:
     SealSigner(const SealSigner&) = delete;
     SealSigner& operator=(const SealSigner&) = delete;
 
-    int makePasswd(char* out, int* outLen, const char* propertyFile, const char* plainPasswd);
-    int initial(const char* propertyFile, const char* encedPasswd);
+    int make_passwd(char* out, int* out_len, const char* property_file, const char* plain_passwd);
+    int initial(const char* property_file, const char* enced_passwd);
     // Signs the zero-terminated text with the code page "BIG5"; on success the
     // base64 signature is copied into `signature`.
     int sign(const char* text, std::string& signature);
@@ -38,4 +38,4 @@ private:
     unsigned forks_seen_;   // fork_count() when activation_ was made
 };
 
-}  // namespace seal
+}  // namespace orvane::seal

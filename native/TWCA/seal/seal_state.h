@@ -1,79 +1,77 @@
 // Module-wide state of orvane.TWCA.seal: the module namespace, the interned
-// names it looks up, and the objects imported once at initialisation.
+// names it looks up, and the objects made once at initialisation.
 //
 // The module is initialised once per process (single-phase initialisation),
 // so the state is one static object filled by PyInit_seal and kept for the
 // life of the process.
 #pragma once
 
+#include "common/classes.h"
+#include "common/names.h"
 #include "common/ref.h"
 
-namespace seal {
+namespace orvane::seal {
 
-struct Names {
-    // Module globals looked up at each call.
-    PyObject* read_error_code_dict;
-    PyObject* raise_error;
-    PyObject* get_sign;
-    PyObject* get_quote_sign;
-    PyObject* quote;
-    PyObject* time;
-    PyObject* SealError;
-    PyObject* Path;
-    PyObject* Thread;
-    PyObject* sys;
-    PyObject* xxhash;
-    PyObject* P7SIGN_PROPS;
-    PyObject* file;  // "__file__"
-    // Attributes and methods called on objects.
-    PyObject* parent;
-    PyObject* name;
-    PyObject* joinpath;
-    PyObject* read_bytes;
-    PyObject* write_bytes;
-    PyObject* exists;
-    PyObject* unlink;
-    PyObject* decode;
-    PyObject* encode;
-    PyObject* get;
-    PyObject* format;
-    PyObject* platform;
-    PyObject* sleep;
-    PyObject* xxh32_hexdigest;
-    PyObject* start;
-    PyObject* extend;
-    PyObject* pop;
-    PyObject* activate;
-    PyObject* m_get_sign;
-    PyObject* m_get_quote_sign;
-    PyObject* gen_sign;
-    PyObject* gen_store_sign;
-    PyObject* sign_speedup;
-    PyObject* m_raise_error;
-    PyObject* background_gen_store_sign;
-    // Keyword names and constant texts.
-    PyObject* kw_safe;          // ("safe",)
-    PyObject* kw_thread;        // ("target", "daemon")
-    PyObject* seal_path_folder;
-    PyObject* seal_name;
-    PyObject* p7b_path;
-    PyObject* error;
-    PyObject* error_msg;
-    PyObject* empty;            // ""
-    PyObject* cError_h;         // "cError.h"
-    PyObject* P7B;              // "P7B"
-    PyObject* utf8;             // "utf8"
-    PyObject* big5;             // "big5"
-    PyObject* crlf;             // "\r\n"
-    PyObject* define;           // "#define"
-    PyObject* blank;            // " "
-    PyObject* comment;          // "// "
-    PyObject* win32;            // "win32"
-    PyObject* props_file;       // "p7Sign.properties"
-    PyObject* props_prefix;     // "p7Sign.properties."
-    PyObject* half_second;      // 0.5
-    PyObject* one_second;       // 1
-};
+#define SEAL_NAMES(X)                                        \
+    /* Module globals looked up at each call. */             \
+    X(read_error_code_dict, "read_error_code_dict")          \
+    X(raise_error, "raise_error")                            \
+    X(get_sign, "get_sign")                                  \
+    X(get_quote_sign, "get_quote_sign")                      \
+    X(quote, "quote")                                        \
+    X(time, "time")                                          \
+    X(SealError, "SealError")                                \
+    X(Path, "Path")                                          \
+    X(Thread, "Thread")                                      \
+    X(sys, "sys")                                            \
+    X(xxhash, "xxhash")                                      \
+    X(P7SIGN_PROPS, "P7SIGN_PROPS")                          \
+    X(dunder_file, "__file__")                               \
+    X(print, "print")                                        \
+    /* Attributes and methods called on objects. */          \
+    X(parent, "parent")                                      \
+    X(name, "name")                                          \
+    X(joinpath, "joinpath")                                  \
+    X(read_bytes, "read_bytes")                              \
+    X(decode, "decode")                                      \
+    X(encode, "encode")                                      \
+    X(get, "get")                                            \
+    X(format, "format")                                      \
+    X(platform, "platform")                                  \
+    X(sleep, "sleep")                                        \
+    X(xxh32_hexdigest, "xxh32_hexdigest")                    \
+    X(start, "start")                                        \
+    X(extend, "extend")                                      \
+    X(pop, "pop")                                            \
+    X(activate, "activate")                                  \
+    X(gen_sign, "gen_sign")                                  \
+    X(gen_store_sign, "gen_store_sign")                      \
+    X(sign_speedup, "sign_speedup")                          \
+    X(background_gen_store_sign, "background_gen_store_sign") \
+    X(atexit_register, "register")                           \
+    /* Keyword names and constant texts. */                  \
+    X(safe, "safe")                                          \
+    X(target, "target")                                      \
+    X(daemon, "daemon")                                      \
+    X(seal_path_folder, "seal_path_folder")                  \
+    X(seal_name, "seal_name")                                \
+    X(p7b_path, "p7b_path")                                  \
+    X(error, "error")                                        \
+    X(error_msg, "error_msg")                                \
+    X(empty, "")                                             \
+    X(cError_h, "cError.h")                                  \
+    X(P7B, "P7B")                                            \
+    X(utf8, "utf8")                                          \
+    X(big5, "big5")                                          \
+    X(crlf, "\r\n")                                          \
+    X(define, "#define")                                     \
+    X(blank, " ")                                            \
+    X(comment, "// ")                                        \
+    X(win32, "win32")                                        \
+    X(props_file, "p7Sign.properties")                       \
+    X(props_prefix, "p7Sign.properties.")
+
+ORVANE_INTERNED(Names, SEAL_NAMES);
 
 // The output area of MakeTWCASignPasswd: 512 bytes of capacity, plus one
 // byte that stays zero. A protected text of exactly 512 characters fills the
@@ -81,24 +79,33 @@ struct Names {
 constexpr int kProtectedCapacity = 512;
 
 struct State {
-    PyObject* module = nullptr;  // strong reference, kept for the process
-    PyObject* dict = nullptr;    // the module namespace (borrowed from module)
+    PyObject* module = nullptr;        // strong reference, kept for the process
+    PyObject* dict = nullptr;          // the module namespace (borrowed from module)
     PyObject* urllib_quote = nullptr;  // urllib.parse.quote as imported
-    Names n{};
+    PyObject* kw_safe = nullptr;       // ("safe",)
+    PyObject* kw_thread = nullptr;     // ("target", "daemon")
+    PyObject* half_second = nullptr;   // 0.5
+    PyObject* one_second = nullptr;    // 1
+    Names names;
+
+    // Takes the module and makes everything above but urllib_quote, which
+    // is taken once the module has imported it. False with an exception set.
+    bool init(PyObject* module_object);
 };
 
-extern State g;
-
-// Interns every name of g.n; false with an exception set.
-bool intern_names();
+extern State state;
 
 // The value bound to `name` in the module namespace, as a global name lookup
 // in Python code would find it (module, then builtins; NameError otherwise).
 // A strong reference: the Python code it is used to call may rebind the name.
-orvane::Ref global(PyObject* name);
+inline Ref global(PyObject* name) { return Ref::borrow(orvane::global(state.dict, name)); }
+
+// `from pathlib import Path`, as init_seal does inside its body. New
+// reference, or null with an exception set.
+PyObject* pathlib_path();
 
 // Path(__file__).parent with the given Path class: the module's folder, where
 // "cError.h" and "P7B" lie. New reference, or null with an exception set.
 PyObject* module_folder(PyObject* path_cls);
 
-}  // namespace seal
+}  // namespace orvane::seal

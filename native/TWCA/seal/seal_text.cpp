@@ -6,11 +6,7 @@
 #include "cProperty.h"
 #include "seal_state.h"
 
-namespace seal {
-
-using orvane::Ref;
-
-PyObject* empty_text() { return g.n.empty; }
+namespace orvane::seal {
 
 namespace {
 
@@ -51,11 +47,11 @@ PyObject* quote_bytes(PyObject* data) {
 }  // namespace
 
 PyObject* quote_signature(PyObject* signature) {
-    Ref quote = global(g.n.quote);
+    Ref quote = global(state.names.quote);
     if (!quote) return nullptr;
-    if (quote.get() == g.urllib_quote && PyBytes_CheckExact(signature)) return quote_bytes(signature);
-    PyObject* args[2] = {signature, g.n.empty};
-    return orvane::vectorcall(quote.get(), args, 1, g.n.kw_safe);
+    if (quote.get() == state.urllib_quote && PyBytes_CheckExact(signature)) return quote_bytes(signature);
+    PyObject* args[2] = {signature, state.names.empty};
+    return vectorcall(quote.get(), args, 1, state.kw_safe);
 }
 
 PyObject* payload(PyObject* quoted, PyObject* user_id, Py_ssize_t id_len) {
@@ -75,7 +71,7 @@ PyObject* payload(PyObject* quoted, PyObject* user_id, Py_ssize_t id_len) {
     if (!q || !id || !qprefix || !idprefix) return nullptr;
     Ref seq = Ref::steal(PyTuple_Pack(5, qprefix.get(), q.get(), idprefix.get(), id.get(), id.get()));
     if (!seq) return nullptr;
-    Ref text = Ref::steal(PyUnicode_Join(g.n.empty, seq.get()));
+    Ref text = Ref::steal(PyUnicode_Join(state.names.empty, seq.get()));
     if (!text) return nullptr;
     return PyUnicode_AsUTF8String(text.get());
 }
@@ -86,7 +82,7 @@ PyObject* encode_str(PyObject* text, PyObject* encoding) {
         if (!codec) return nullptr;
         return PyUnicode_AsEncodedString(text, codec, "strict");
     }
-    return orvane::call_method(text, g.n.encode, &encoding, 1);
+    return call_method(text, state.names.encode, &encoding, 1);
 }
 
 namespace {
@@ -114,14 +110,14 @@ PyObject* checked_value(PyObject* value, const char* key, PyObject* encoding) {
 }  // namespace
 
 PyObject* properties_content(PyObject* tmpl, PyObject* seal_path, PyObject* folder, PyObject* encoding) {
-    Ref parent = Ref::steal(PyObject_GetAttr(seal_path, g.n.parent));
+    Ref parent = Ref::steal(PyObject_GetAttr(seal_path, state.names.parent));
     if (!parent) return nullptr;
     Ref parent_text = Ref::steal(PyObject_Str(parent.get()));
     if (!parent_text) return nullptr;
-    Ref name = Ref::steal(PyObject_GetAttr(seal_path, g.n.name));
+    Ref name = Ref::steal(PyObject_GetAttr(seal_path, state.names.name));
     if (!name) return nullptr;
-    PyObject* sub = g.n.P7B;
-    Ref p7b = Ref::steal(orvane::call_method(folder, g.n.joinpath, &sub, 1));
+    PyObject* sub = state.names.P7B;
+    Ref p7b = Ref::steal(call_method(folder, state.names.joinpath, &sub, 1));
     if (!p7b) return nullptr;
     Ref p7b_text = Ref::steal(PyObject_Str(p7b.get()));
     if (!p7b_text) return nullptr;
@@ -132,11 +128,11 @@ PyObject* properties_content(PyObject* tmpl, PyObject* seal_path, PyObject* fold
     values[2] = Ref::steal(checked_value(p7b_text.get(), "P7B.path", encoding));
     if (!values[2]) return nullptr;
     Ref kwargs = Ref::steal(PyDict_New());
-    if (!kwargs || PyDict_SetItem(kwargs.get(), g.n.seal_path_folder, values[0].get()) < 0 ||
-        PyDict_SetItem(kwargs.get(), g.n.seal_name, values[1].get()) < 0 ||
-        PyDict_SetItem(kwargs.get(), g.n.p7b_path, values[2].get()) < 0)
+    if (!kwargs || PyDict_SetItem(kwargs.get(), state.names.seal_path_folder, values[0].get()) < 0 ||
+        PyDict_SetItem(kwargs.get(), state.names.seal_name, values[1].get()) < 0 ||
+        PyDict_SetItem(kwargs.get(), state.names.p7b_path, values[2].get()) < 0)
         return nullptr;
-    Ref fmt = Ref::steal(PyObject_GetAttr(tmpl, g.n.format));
+    Ref fmt = Ref::steal(PyObject_GetAttr(tmpl, state.names.format));
     if (!fmt) return nullptr;
     Ref noargs = Ref::steal(PyTuple_New(0));
     if (!noargs) return nullptr;
@@ -160,4 +156,4 @@ bool reject_embedded_nul(PyObject* data) {
     return true;
 }
 
-}  // namespace seal
+}  // namespace orvane::seal

@@ -3,12 +3,10 @@
 #pragma once
 
 #include "common/ref.h"
+#include "common/text.h"
+#include "seal_state.h"
 
-namespace seal {
-
-// "{}".format(obj): a new reference to a plain str (never a subclass, so no
-// method of the caller's class runs on the result).
-inline PyObject* format_str(PyObject* obj);
+namespace orvane::seal {
 
 // text.encode(encoding): str's own encoder for a plain str, the object's
 // `encode` method otherwise. New reference, or null with an exception set.
@@ -36,16 +34,12 @@ PyObject* properties_content(PyObject* tmpl, PyObject* seal_path, PyObject* fold
 // zero-terminated text and would sign only what comes before it.
 bool reject_embedded_nul(PyObject* data);
 
-PyObject* empty_text();  // ""
-
+// "{}".format(obj): a new reference to a plain str (never a subclass, so no
+// method of the caller's class runs on the result).
 inline PyObject* format_str(PyObject* obj) {
-    if (PyUnicode_CheckExact(obj)) {
-        Py_INCREF(obj);
-        return obj;
-    }
-    orvane::Ref text = orvane::Ref::steal(PyObject_Format(obj, empty_text()));
+    Ref text = Ref::steal(format_field(obj, state.names.empty));
     if (!text || PyUnicode_CheckExact(text.get())) return text.release();
     return PyUnicode_FromObject(text.get());  // a plain copy of a str subclass
 }
 
-}  // namespace seal
+}  // namespace orvane::seal

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <new>
 
-namespace seal {
+#include "seal_state.h"
+
+namespace orvane::seal {
 
 EngineGate& EngineGate::instance() {
     // Never destroyed: threads parked at exit may still hold a pointer to it.
@@ -99,28 +101,26 @@ bool register_gate_closing() {
         }
         handlers_registered = true;
     }
-    orvane::Ref atexit = orvane::Ref::steal(PyImport_ImportModule("atexit"));
+    Ref atexit = Ref::steal(PyImport_ImportModule("atexit"));
     if (!atexit) return false;
-    orvane::Ref fn = orvane::Ref::steal(PyCFunction_NewEx(&close_gate_def, nullptr, nullptr));
+    Ref fn = Ref::steal(PyCFunction_NewEx(&close_gate_def, nullptr, nullptr));
     if (!fn) return false;
     PyObject* arg = fn.get();
-    orvane::Ref name = orvane::Ref::steal(PyUnicode_InternFromString("register"));
-    if (!name) return false;
-    orvane::Ref r = orvane::Ref::steal(orvane::call_method(atexit.get(), name.get(), &arg, 1));
+    Ref r = Ref::steal(call_method(atexit.get(), state.names.atexit_register, &arg, 1));
     return static_cast<bool>(r);
 }
 
 void lock_unlocked(std::recursive_mutex& m) {
     if (m.try_lock()) return;
-    PyThreadState* state = orvane::release_interpreter();
+    PyThreadState* thread_state = release_interpreter();
     std::exception_ptr failure;
     try {
         m.lock();
     } catch (...) {
         failure = std::current_exception();
     }
-    orvane::reacquire_interpreter(state);
+    reacquire_interpreter(thread_state);
     if (failure) std::rethrow_exception(failure);
 }
 
-}  // namespace seal
+}  // namespace orvane::seal

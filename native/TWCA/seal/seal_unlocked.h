@@ -30,7 +30,7 @@
 
 #include "common/gil.h"
 
-namespace seal {
+namespace orvane::seal {
 
 class EngineGate {
 public:
@@ -74,7 +74,7 @@ template <class Work>
 int run_unlocked(Work&& work) {
     EngineGate& gate = EngineGate::instance();
     if (!gate.enter()) return work();
-    PyThreadState* state = orvane::release_interpreter();
+    PyThreadState* thread_state = release_interpreter();
     int result = 0;
     std::exception_ptr failure;
     try {
@@ -83,7 +83,7 @@ int run_unlocked(Work&& work) {
         failure = std::current_exception();
     }
     gate.leave();
-    orvane::reacquire_interpreter(state);
+    reacquire_interpreter(thread_state);
     if (failure) std::rethrow_exception(failure);
     return result;
 }
@@ -92,4 +92,4 @@ int run_unlocked(Work&& work) {
 // waits (the holder may need the interpreter lock to finish).
 void lock_unlocked(std::recursive_mutex& m);
 
-}  // namespace seal
+}  // namespace orvane::seal
