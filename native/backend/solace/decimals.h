@@ -149,6 +149,16 @@ inline PyObject* decimal_or_zero(PyObject* x) {
     return to_decimal(Decimal.get(), empty ? state.names.text_0_0 : x);
 }
 
+// `Decimal(x) * Decimal("0.01")`: a rate given in hundredths of a percent,
+// as a percentage. Each Decimal is looked up as it is called.
+inline PyObject* percent_of(PyObject* x) {
+    Ref rate = Ref::steal(decimal_of(x));
+    if (!rate) return nullptr;
+    Ref hundredth = Ref::steal(decimal_of(state.names.text_0_01));
+    if (!hundredth) return nullptr;
+    return PyNumber_Multiply(rate.get(), hundredth.get());
+}
+
 // `list(map(Decimal, x))`: a new list, Decimal applied to each element in order.
 inline PyObject* decimal_list(PyObject* x) {
     Ref keep_decimal = state.global_ref(state.names.Decimal);  // map() holds its function
@@ -181,15 +191,6 @@ inline PyObject* decimal_list(PyObject* x) {
         if (!d || PyList_Append(out.get(), d.get()) < 0) return nullptr;
     }
     return out.release();
-}
-
-// The check made on the text arguments of the factories and on `code` of
-// __init__: `value` must be a str or None.
-inline bool str_or_none(const char* func, const char* arg, PyObject* value) {
-    if (value == Py_None || PyUnicode_Check(value)) return true;
-    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str or None, not %.200s", func, arg,
-                 Py_TYPE(value)->tp_name);
-    return false;
 }
 
 }  // namespace solace
