@@ -31,8 +31,9 @@ bool init_state(PyObject* module, const char* repr_kind) {
         PyErr_SetString(PyExc_SystemError, "object has no __class__");
         return false;
     }
+    if (!state.no_args) state.no_args = PyTuple_New(0);
     if (!state.decimal_cache) state.decimal_cache = PyDict_New();
-    return state.decimal_cache != nullptr;
+    return state.no_args && state.decimal_cache;
 }
 
 bool init(PyObject* m, const char* kind, std::initializer_list<Import> imports,

@@ -64,6 +64,7 @@ struct State {
     PyObject* object_class = nullptr;  // object's own __class__ descriptor
     PyObject* decimal_cache = nullptr; // dict: plain number text -> Decimal (see decimals.h)
     PyObject* default_version = nullptr;  // QuoteVersion.v0 at import (topics.cpp)
+    PyObject* no_args = nullptr;       // (), the arguments of object.__new__ (records.cpp)
     RecordClass* records[kMaxRecords] = {};  // the record classes made, for to_dict
     DecimalText decimal_text[kDecimalTextSlots];  // Decimal -> str (see decimals.h)
     Names names;

@@ -139,9 +139,9 @@ inline PyObject* transform_raw(PyObject* k, PyObject* v, RawNames& names) {
     int r = is_price_list_key(k, names);
     if (r < 0) return nullptr;
     if (r) return str_list(v, names);
-    PyObject* Decimal = names.get_decimal();
-    if (!Decimal) return nullptr;
-    r = is_instance(v, Decimal, names);
+    PyObject* decimal = names.get_decimal();
+    if (!decimal) return nullptr;
+    r = is_instance(v, decimal, names);
     if (r < 0) return nullptr;
     if (r) {
         if (!is_real_decimal(v)) names.ran_python();

@@ -6,7 +6,7 @@
 
 #include <structmember.h>
 
-#include <cstring>
+#include <utility>
 
 namespace orvane {
 namespace solace {
@@ -159,10 +159,8 @@ PyObject* RecordClass::make(PyObject* cls, PyObject* const* values) const {
     if (cls == type_ && unchanged()) {
         // tp_new is object.__new__ here: it allocates the instance and sets
         // up its instance-dict storage, as type.__call__ would.
-        static PyObject* no_args = PyTuple_New(0);
-        if (!no_args) return nullptr;
         PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(cls);
-        Ref self = Ref::steal(tp->tp_new(tp, no_args, nullptr));
+        Ref self = Ref::steal(tp->tp_new(tp, state.no_args, nullptr));
         if (!self) return nullptr;
         if (unchanged()) return store(self.get(), values) ? self.release() : nullptr;
         // The allocation ran a collection, and with it a finalizer that

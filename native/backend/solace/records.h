@@ -100,7 +100,6 @@ public:
 
     const char* name() const { return name_; }
     Py_ssize_t size() const { return size_; }
-    const Field& field(Py_ssize_t i) const { return fields_[i]; }
     PyObject* type() const { return type_; }
 
     // Makes the class: type(name, (base,), {"__slots__": [...], ...}) with
