@@ -3,6 +3,7 @@
 import copy
 import datetime as dt
 
+# Message contents, their fields in the order of the factories' parameters.
 # Every text field carries a distinct value, so a test can tell which field
 # went where and in which order the conversions ran.
 QUOTE = {
@@ -43,6 +44,24 @@ DEPTH_FOP = {
 }
 
 WHEN = dt.datetime(2026, 12, 8, 9, 0, 1, 123456)
+
+# The records' slots in the documented order: the order of keys(), to_dict(),
+# repr() and of the arguments of __init__.
+QUOTE_SLOTS = [
+    "code", "datetime", "open", "avg_price", "close", "high", "low", "amount", "total_amount",
+    "volume", "total_volume", "tick_type", "chg_type", "price_chg", "pct_chg",
+    "bid_side_total_vol", "ask_side_total_vol", "bid_side_total_cnt", "ask_side_total_cnt",
+    "closing_oddlot_shares", "closing_oddlot_close", "closing_oddlot_amount",
+    "closing_oddlot_bid_price", "closing_oddlot_ask_price", "fixed_trade_vol",
+    "fixed_trade_amount", "bid_price", "bid_volume", "diff_bid_vol", "ask_price", "ask_volume",
+    "diff_ask_vol", "avail_borrowing", "suspend", "simtrade",
+]
+DEPTH_STK_SLOTS = ["code", "datetime", "bid_price", "bid_volume", "diff_bid_vol", "ask_price",
+                   "ask_volume", "diff_ask_vol", "suspend", "simtrade", "intraday_odd"]
+DEPTH_FOP_SLOTS = ["code", "datetime", "bid_total_vol", "ask_total_vol", "bid_price",
+                   "bid_volume", "diff_bid_vol", "ask_price", "ask_volume", "diff_ask_vol",
+                   "first_derived_bid_price", "first_derived_ask_price", "first_derived_bid_vol",
+                   "first_derived_ask_vol", "underlying_price", "simtrade"]
 
 
 def fresh(msg, **changes):

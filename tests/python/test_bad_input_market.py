@@ -1,4 +1,5 @@
-"""Bad-input catalogue, market-data records: oversized contents (10,000-level
+"""Bad-input catalogue, market-data records: any value in any field, wrong
+argument shapes, names rebound while in use, oversized contents (10,000-level
 price ladders, 1 MiB texts) and texts that no code page holds. Each gives a
 record or an ordinary exception, never a crash, and the record's plain form
 keeps every level."""
@@ -17,11 +18,86 @@ LEVELS = 10000
 MIB = 1 << 20
 
 
+class Weird:
+    def __str__(self):
+        raise RuntimeError("str")
+
+    def __iter__(self):
+        raise RuntimeError("iter")
+
+    def __bool__(self):
+        raise RuntimeError("bool")
+
+
+ODD_VALUES = [None, 0, -1, 2 ** 70, 1.5, float("nan"), "", " ", "1e999999", "-", "1.2.3",
+              "\u0661\u0662", "\x00", b"12", [], ["1", None], ["x"], (), {}, {"1": 2},
+              object(), Weird(), [Weird()], iter(["1"]), decimal.Decimal("1.5")]
+EXPECTED = (TypeError, ValueError, decimal.InvalidOperation, RuntimeError, OverflowError)
+
+
 @pytest.fixture(autouse=True)
 def fixed_time(monkeypatch):
     for m in (quote, depth):
         monkeypatch.setattr(m, "datetime_parser", lambda d, t: WHEN)
 
+
+# ---- any value in any field ---------------------------------------------------------
+
+@pytest.mark.parametrize("factory, msg", FACTORIES, ids=IDS)
+def test_odd_values_in_every_field(factory, msg):
+    outcomes = set()
+    for field in msg:
+        for value in ODD_VALUES:
+            try:
+                r = factory(**fresh(msg, **{field: value}))
+            except EXPECTED as e:
+                outcomes.add(type(e))
+                continue
+            outcomes.add("record")
+            for use in (repr, lambda r: r.to_dict(), lambda r: r.to_dict(raw=True), dict):
+                try:
+                    use(r)
+                except EXPECTED:
+                    pass
+    assert "record" in outcomes and TypeError in outcomes
+
+
+@pytest.mark.parametrize("factory, msg", FACTORIES, ids=IDS)
+def test_wrong_argument_shapes(factory, msg):
+    values = list(msg.values())
+    for args, kwargs in [((), {}), (values[:-1], {}), (values + [1], {}),
+                         ((), {**msg, "x": 1}), (values[:1], msg), ((), {1: 2})]:
+        with pytest.raises(TypeError):
+            factory(*args, **kwargs)
+
+
+@pytest.mark.parametrize("factory, msg", FACTORIES, ids=IDS)
+def test_names_rebound_while_in_use(factory, msg, monkeypatch):
+    # A stand-in that drops the module's only reference to itself while it
+    # runs must keep working to the end of its call.
+    module = quote if factory.__self__.__module__ == quote.__name__ else depth
+    calls = []
+
+    def make_decimal():
+        def stand_in(x):
+            calls.append(x)
+            setattr(module, "Decimal", make_decimal())
+            return decimal.Decimal(x)
+        return stand_in
+
+    def parser(d, t):
+        setattr(module, "datetime_parser", lambda d, t: WHEN)
+        return WHEN
+
+    monkeypatch.setattr(module, "Decimal", make_decimal())
+    monkeypatch.setattr(module, "datetime_parser", parser)
+    r = factory(**msg)
+    assert r.datetime is WHEN and calls
+    with pytest.raises(TypeError):  # isinstance() against a function, as in Python
+        r.to_dict(raw=True)
+
+
+# ---- oversized contents and broken texts -------------------------------------------
 
 @pytest.mark.parametrize("factory, msg", FACTORIES, ids=IDS)
 def test_ten_thousand_level_ladders(factory, msg):

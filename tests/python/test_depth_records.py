@@ -9,16 +9,11 @@ from decimal import Decimal
 
 import pytest
 
-from market_samples import DEPTH_FOP, DEPTH_STK, WHEN, fresh
+from market_samples import (DEPTH_FOP, DEPTH_FOP_SLOTS as FOP_SLOTS, DEPTH_STK,
+                            DEPTH_STK_SLOTS as STK_SLOTS, WHEN, fresh)
 from orvane.backend.solace import depth
 from orvane.backend.solace.depth import DepthFOPv1, DepthSTKv1
 
-STK_SLOTS = ["code", "datetime", "bid_price", "bid_volume", "diff_bid_vol", "ask_price",
-             "ask_volume", "diff_ask_vol", "suspend", "simtrade", "intraday_odd"]
-FOP_SLOTS = ["code", "datetime", "bid_total_vol", "ask_total_vol", "bid_price", "bid_volume",
-             "diff_bid_vol", "ask_price", "ask_volume", "diff_ask_vol",
-             "first_derived_bid_price", "first_derived_ask_price", "first_derived_bid_vol",
-             "first_derived_ask_vol", "underlying_price", "simtrade"]
 ODD_ORDER = ["code", "date", "time", "bid_price", "ask_price", "bid_volume", "ask_volume",
              "diff_bid_vol", "diff_ask_vol", "suspend", "simtrade"]
 

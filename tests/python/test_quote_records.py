@@ -6,19 +6,10 @@ from decimal import Decimal
 
 import pytest
 
-from market_samples import QUOTE, WHEN, fresh
+from market_samples import QUOTE, QUOTE_SLOTS as SLOTS, WHEN, fresh
 from orvane.backend.solace import quote
 from orvane.backend.solace.quote import QuoteSTKv1
 
-SLOTS = [
-    "code", "datetime", "open", "avg_price", "close", "high", "low", "amount", "total_amount",
-    "volume", "total_volume", "tick_type", "chg_type", "price_chg", "pct_chg",
-    "bid_side_total_vol", "ask_side_total_vol", "bid_side_total_cnt", "ask_side_total_cnt",
-    "closing_oddlot_shares", "closing_oddlot_close", "closing_oddlot_amount",
-    "closing_oddlot_bid_price", "closing_oddlot_ask_price", "fixed_trade_vol",
-    "fixed_trade_amount", "bid_price", "bid_volume", "diff_bid_vol", "ask_price", "ask_volume",
-    "diff_ask_vol", "avail_borrowing", "suspend", "simtrade",
-]
 TEXT_ARGS = ["code", "date", "time", "open", "avg_price", "close", "high", "low", "amount",
              "amount_sum", "diff_price", "closing_oddlot_close", "closing_oddlot_amount",
              "closing_oddlot_bid_price", "closing_oddlot_ask_price", "fixed_trade_amount"]

@@ -113,16 +113,17 @@ inline PyObject* decimal_str(PyObject* v) {
     return PyObject_Str(v);
 }
 
-// `Decimal(x)` with `Decimal` the object the caller just looked up. New reference.
-inline PyObject* to_decimal(PyObject* Decimal, PyObject* x) {
-    if (!state.real_decimal || Decimal != state.real_decimal || !PyUnicode_CheckExact(x)) {
-        Ref keep = Ref::borrow(Decimal);  // any callable may stand in for Decimal
-        return call1(Decimal, x);
+// `Decimal(x)` with `decimal` the module's Decimal, just looked up by the
+// caller. New reference.
+inline PyObject* to_decimal(PyObject* decimal, PyObject* x) {
+    if (!state.real_decimal || decimal != state.real_decimal || !PyUnicode_CheckExact(x)) {
+        Ref keep = Ref::borrow(decimal);  // any callable may stand in for Decimal
+        return call1(decimal, x);
     }
     PyObject* hit = PyDict_GetItemWithError(state.decimal_cache, x);
     if (hit) return new_ref(hit);
     if (PyErr_Occurred()) return nullptr;
-    PyObject* d = call1(Decimal, x);
+    PyObject* d = call1(decimal, x);
     if (d && plain_number(x)) {
         if (PyDict_GET_SIZE(state.decimal_cache) >= kDecimalCacheSize)
             PyDict_Clear(state.decimal_cache);
@@ -137,32 +138,42 @@ inline PyObject* to_decimal(PyObject* Decimal, PyObject* x) {
 
 // `Decimal(x)` with `Decimal` looked up in the module namespace now.
 inline PyObject* decimal_of(PyObject* x) {
-    Ref Decimal = state.global_ref(state.names.Decimal);
-    return Decimal ? to_decimal(Decimal.get(), x) : nullptr;
+    Ref decimal = state.global_ref(state.names.Decimal);
+    return decimal ? to_decimal(decimal.get(), x) : nullptr;
 }
 
 // `Decimal(x) if x else Decimal("0.0")` for x a str or None.
 inline PyObject* decimal_or_zero(PyObject* x) {
-    Ref Decimal = state.global_ref(state.names.Decimal);
-    if (!Decimal) return nullptr;
+    Ref decimal = state.global_ref(state.names.Decimal);
+    if (!decimal) return nullptr;
     const bool empty = x == Py_None || (PyUnicode_Check(x) && PyUnicode_GET_LENGTH(x) == 0);
-    return to_decimal(Decimal.get(), empty ? state.names.text_0_0 : x);
+    return to_decimal(decimal.get(), empty ? state.names.text_0_0 : x);
+}
+
+// `Decimal(x) * Decimal("0.01")`: a rate given in hundredths of a percent,
+// as a percentage. Each Decimal is looked up as it is called.
+inline PyObject* percent_of(PyObject* x) {
+    Ref rate = Ref::steal(decimal_of(x));
+    if (!rate) return nullptr;
+    Ref hundredth = Ref::steal(decimal_of(state.names.text_0_01));
+    if (!hundredth) return nullptr;
+    return PyNumber_Multiply(rate.get(), hundredth.get());
 }
 
 // `list(map(Decimal, x))`: a new list, Decimal applied to each element in order.
 inline PyObject* decimal_list(PyObject* x) {
     Ref keep_decimal = state.global_ref(state.names.Decimal);  // map() holds its function
-    PyObject* Decimal = keep_decimal.get();
-    if (!Decimal) return nullptr;
+    PyObject* decimal = keep_decimal.get();
+    if (!decimal) return nullptr;
     if (PyList_CheckExact(x) || PyTuple_CheckExact(x)) {
         Ref seq = Ref::borrow(x);
         Ref out = Ref::steal(PyList_New(0));
         if (!out) return nullptr;
-        // The length is read afresh: Decimal may be any callable, even one
+        // The length is read afresh: decimal may be any callable, even one
         // that changes the list while it is being walked.
         for (Py_ssize_t i = 0; i < Py_SIZE(x); ++i) {
             Ref item = Ref::borrow(PyList_CheckExact(x) ? PyList_GET_ITEM(x, i) : PyTuple_GET_ITEM(x, i));
-            Ref d = Ref::steal(to_decimal(Decimal, item.get()));
+            Ref d = Ref::steal(to_decimal(decimal, item.get()));
             if (!d || PyList_Append(out.get(), d.get()) < 0) return nullptr;
         }
         return out.release();
@@ -177,19 +188,10 @@ inline PyObject* decimal_list(PyObject* x) {
             if (PyErr_Occurred()) return nullptr;
             break;
         }
-        Ref d = Ref::steal(to_decimal(Decimal, item.get()));
+        Ref d = Ref::steal(to_decimal(decimal, item.get()));
         if (!d || PyList_Append(out.get(), d.get()) < 0) return nullptr;
     }
     return out.release();
-}
-
-// The check made on the text arguments of the factories and on `code` of
-// __init__: `value` must be a str or None.
-inline bool str_or_none(const char* func, const char* arg, PyObject* value) {
-    if (value == Py_None || PyUnicode_Check(value)) return true;
-    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str or None, not %.200s", func, arg,
-                 Py_TYPE(value)->tp_name);
-    return false;
 }
 
 }  // namespace solace

@@ -1,59 +1,45 @@
-// Per-module state of the market-data modules (quote and depth).
+// State of the market-data modules (quote and depth).
 //
 // Each of the two extension modules is built from its own sources plus the
-// shared headers of this folder, and defines exactly one `state` object. A
-// module is initialised once per process, so the state is a plain static that
-// holds strong references for the life of the process.
+// shared sources of this folder, and holds exactly one `state` object
+// (module.cpp), filled once by init_module(). A module is initialised once
+// per process, so the state is a plain static that holds strong references
+// for the life of the process.
 //
 // Names that the record methods use at call time (`Decimal`, `dt`,
 // `datetime_parser`, ...) are NOT cached here as objects: only the interned
 // keys are, and the objects are read from the module dict on every call.
 #pragma once
 
-#include "common/names.h"
 #include "common/classes.h"
+#include "common/names.h"
 #include "common/ref.h"
+
+#include <cstddef>
 
 namespace orvane {
 namespace solace {
 
-// Interned texts used as dict keys and attribute names.
-struct Names {
-    PyObject* Decimal = nullptr;
-    PyObject* datetime_parser = nullptr;
-    PyObject* dt = nullptr;
-    PyObject* datetime = nullptr;
-    PyObject* isoformat = nullptr;
-    PyObject* slots = nullptr;           // "__slots__"
-    PyObject* class_ = nullptr;          // "__class__"
-    PyObject* dunder_init = nullptr;     // "__init__"
-    PyObject* keys = nullptr;
-    PyObject* getitem = nullptr;         // "__getitem__"
-    PyObject* transform_raw = nullptr;   // "_transform_raw"
-    PyObject* startswith = nullptr;
-    PyObject* underscore = nullptr;      // "_"
-    PyObject* bid_price = nullptr;
-    PyObject* ask_price = nullptr;
-    PyObject* empty = nullptr;           // ""
-    PyObject* text_0_01 = nullptr;       // "0.01"
-    PyObject* text_0_0 = nullptr;        // "0.0"
+class RecordClass;
 
-    bool init() {
-        const orvane::Interned items[] = {
-            {&Decimal, "Decimal"},       {&datetime_parser, "datetime_parser"},
-            {&dt, "dt"},                 {&datetime, "datetime"},
-            {&isoformat, "isoformat"},   {&slots, "__slots__"},
-            {&class_, "__class__"},     {&dunder_init, "__init__"},
-            {&keys, "keys"},             {&getitem, "__getitem__"},
-            {&transform_raw, "_transform_raw"},
-            {&startswith, "startswith"}, {&underscore, "_"},
-            {&bid_price, "bid_price"},   {&ask_price, "ask_price"},
-            {&empty, ""},                {&text_0_01, "0.01"},
-            {&text_0_0, "0.0"},
-        };
-        return orvane::intern_all(items);
-    }
-};
+// Interned texts used as dict keys, attribute names and fixed texts: those of
+// the records, then those of the topic functions.
+#define SOLACE_RECORD_NAMES(X)                                                     \
+    X(Decimal, "Decimal") X(datetime_parser, "datetime_parser") X(dt, "dt")        \
+    X(datetime, "datetime") X(isoformat, "isoformat") X(slots, "__slots__")        \
+    X(class_, "__class__") X(dunder_init, "__init__") X(keys, "keys")              \
+    X(getitem, "__getitem__") X(transform_raw, "_transform_raw")                   \
+    X(startswith, "startswith") X(underscore, "_") X(bid_price, "bid_price")       \
+    X(ask_price, "ask_price") X(empty, "") X(text_0_01, "0.01") X(text_0_0, "0.0")
+#define SOLACE_TOPIC_NAMES(X)                                                      \
+    X(QuoteType, "QuoteType") X(QuoteVersion, "QuoteVersion") X(Exchange, "Exchange") \
+    X(Future, "Future") X(Option, "Option") X(Stock, "Stock") X(Index, "Index")    \
+    X(Tick, "Tick") X(Depth, "Depth") X(Quote, "Quote") X(v0, "v0") X(v1, "v1")    \
+    X(TSE, "TSE") X(OTC, "OTC") X(OES, "OES") X(TAIFEX, "TAIFEX") X(code, "code")  \
+    X(exchange, "exchange") X(v1contract2topic, "v1contract2topic") X(slash, "/")
+#define SOLACE_NAMES(X) SOLACE_RECORD_NAMES(X) SOLACE_TOPIC_NAMES(X)
+
+ORVANE_INTERNED(Names, SOLACE_NAMES);
 
 // One entry of the cache from a Decimal object to its str() (decimals.h).
 // Both references are strong, so the object cannot die and its address
@@ -64,16 +50,22 @@ struct DecimalText {
 };
 constexpr size_t kDecimalTextSlots = 4096;  // a power of two
 
-struct ModuleState {
+// The most record classes one module makes.
+constexpr size_t kMaxRecords = 4;
+
+struct State {
     PyObject* module = nullptr;        // strong reference, never released
     PyObject* dict = nullptr;          // the module's namespace (borrowed from module)
     const char* repr_kind = "";        // "Quote" or "Depth"
     PyObject* real_decimal = nullptr;  // decimal.Decimal as imported, if immutable (decimals.h)
     PyObject* base = nullptr;          // QuoteBase / DepthBase
     PyObject* getitem_descr = nullptr; // the base class's own __getitem__ descriptor
-    PyObject* transform_fn = nullptr; // the function inside the base's _transform_raw
+    PyObject* transform_fn = nullptr;  // the function inside the base's _transform_raw
     PyObject* object_class = nullptr;  // object's own __class__ descriptor
     PyObject* decimal_cache = nullptr; // dict: plain number text -> Decimal (see decimals.h)
+    PyObject* default_version = nullptr;  // QuoteVersion.v0 at import (topics.cpp)
+    PyObject* no_args = nullptr;       // (), the arguments of object.__new__ (records.cpp)
+    RecordClass* records[kMaxRecords] = {};  // the record classes made, for to_dict
     DecimalText decimal_text[kDecimalTextSlots];  // Decimal -> str (see decimals.h)
     Names names;
 
@@ -84,8 +76,8 @@ struct ModuleState {
     Ref global_ref(PyObject* name) const { return Ref::borrow(global(name)); }
 };
 
-// Defined once by each module (quote.cpp, depth.cpp).
-extern ModuleState state;
+// The one state of this module (module.cpp).
+extern State state;
 
 }  // namespace solace
 }  // namespace orvane

@@ -1,23 +1,20 @@
-// Record classes of the market-data modules.
+// Concrete record classes of the market-data modules, each described by one
+// table with a row per field.
 //
-// Both modules have a base class (QuoteBase, DepthBase) with the same five
-// methods, written once here:
+// A row names the slot, the factory arguments the slot's value comes from
+// and how it is converted, and the slot's line in the docstring of
+// __init__. From the table come the class's list-valued __slots__, the
+// parameters and text signatures of __init__ and of the factories, the
+// docstring, and the factories' conversions, made in slot order (which is
+// the order of evaluation the records promise). A factory's conversions are
+// compiled from the table (Factory below), so each factory is as direct as
+// code written out by hand.
 //
-//   __repr__        "<Kind>(name=repr(value), ...)" over self.__slots__
-//   keys()          self.__slots__ (the class's own list object)
-//   __getitem__(k)  getattr(self, k, None) for a str k
-//   _transform_raw  static: plain form of one value (str of a Decimal,
-//                   isoformat() of a datetime, texts for the price lists)
-//   to_dict(raw)    dict(self), with every value passed through
-//                   self._transform_raw when raw is true
-//
-// and concrete record classes made by type() with a list-valued __slots__ and
-// an __init__ that stores its arguments in slot order. A RecordClass
-// remembers where each slot lives in the instance so that the factories and
-// __init__ can fill an instance of the exact class directly; that shortcut is
-// taken only while the class and its bases are as this module made them
-// (ClassWatch), so a class patched at run time, or a subclass, goes through
-// the ordinary attribute and call protocol.
+// A RecordClass remembers where each slot lives in the instance so that the
+// factories and __init__ can fill an instance of the exact class directly;
+// that shortcut is taken only while the class and its bases are as this
+// module made them (ClassWatch), so a class patched at run time, or a
+// subclass, goes through the ordinary attribute and call protocol.
 #pragma once
 
 #include "backend/solace/decimals.h"
@@ -25,163 +22,110 @@
 #include "common/args.h"
 #include "common/class_watch.h"
 #include "common/classes.h"
+#include "common/text.h"
 
-#include <structmember.h>
-
+#include <array>
+#include <cstddef>
+#include <string>
 #include <utility>
-#include <vector>
 
 namespace orvane {
 namespace solace {
 
-// ---- one concrete record class ---------------------------------------------
+// How a factory makes a slot's value from its arguments.
+enum class Conv : unsigned char {
+    Text,           // stored unchanged; must be a str or None
+    Plain,          // stored unchanged, not tested (numbers, volume lists, flags)
+    Time,           // datetime_parser(date, time): two arguments, each a str or None
+    Decimal,        // Decimal(x); x a str or None
+    DecimalOrZero,  // Decimal(x) if x else Decimal("0.0"); x a str or None
+    Percent,        // Decimal(x) * Decimal("0.01"), for a rate in hundredths of a percent
+    DecimalList,    // list(map(Decimal, x))
+    Flag,           // no argument: the factory's own integer
+};
 
-class RecordClass;
-// The record classes of this module, for to_dict's direct slot reads.
-inline RecordClass* record_classes[4] = {};
+// One row of a record class's table.
+struct Field {
+    const char* slot;     // the slot, and the __init__ parameter of that name
+    const char* args[2];  // the factory parameters it is made from (two for Time, none for Flag)
+    Conv conv;
+    const char* doc;      // its line in __init__'s docstring, or null for none
+};
+
+// True for a conversion that takes only a str or None.
+constexpr bool takes_text(Conv c) {
+    return c == Conv::Text || c == Conv::Time || c == Conv::Decimal || c == Conv::DecimalOrZero;
+}
+
+constexpr size_t count_args(const Field* fields, size_t n) {
+    size_t count = 0;
+    for (size_t i = 0; i < n; ++i)
+        for (const char* a : fields[i].args) count += a != nullptr;
+    return count;
+}
+
+// The factory parameters of a table in the order of its rows.
+template <const auto& Fields>
+constexpr auto args_in_row_order() {
+    std::array<const char*, count_args(Fields, std::size(Fields))> out{};
+    size_t n = 0;
+    for (const Field& f : Fields)
+        for (const char* a : f.args)
+            if (a) out[n++] = a;
+    return out;
+}
+template <const auto& Fields>
+inline constexpr auto kArgsInRowOrder = args_in_row_order<Fields>();
+
+// Entry point of a fast-call method.
+using FastFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+class FactoryMethod;
 
 class RecordClass {
 public:
     // The most slots a record class may have (the fast paths keep one
     // pointer per slot on the stack).
     static constexpr Py_ssize_t kMaxSlots = 64;
+    static constexpr size_t kMaxFactories = 2;
 
-    RecordClass(const char* name, std::initializer_list<const char*> slots)
-        : name_(name), init_params_("__init__", slots, static_cast<Py_ssize_t>(slots.size()), 1) {}
+    // `summary` is the docstring's first line, `doc_end` what follows its
+    // last line break; `init` is the entry point of __init__ (init_entry).
+    template <size_t N>
+    RecordClass(const char* name, const Field (&fields)[N], const char* summary,
+                const char* doc_end, FastFunction init)
+        : RecordClass(name, fields, summary, doc_end, init, std::make_index_sequence<N>{}) {
+        static_assert(N <= kMaxSlots, "too many slots");
+    }
 
     const char* name() const { return name_; }
-    Py_ssize_t size() const { return init_params_.size(); }
-    Params& init_params() { return init_params_; }
+    Py_ssize_t size() const { return size_; }
     PyObject* type() const { return type_; }
 
     // Makes the class: type(name, (base,), {"__slots__": [...], ...}) with
-    // `methods` bound into it. Returns a new reference.
-    PyObject* create(PyObject* module, PyObject* base, Method* methods) {
-        if (size() > kMaxSlots) {
-            PyErr_Format(PyExc_SystemError, "%s: too many slots", name_);
-            return nullptr;
-        }
-        Ref slots = Ref::steal(PyList_New(size()));
-        if (!slots) return nullptr;
-        slot_names_.clear();
-        for (Py_ssize_t i = 0; i < size(); ++i) {
-            PyObject* nm = init_params_.interned(i);
-            if (!nm) return nullptr;
-            slot_names_.push_back(nm);
-            PyList_SET_ITEM(slots.get(), i, new_ref(nm));
-        }
-        Ref ns = Ref::steal(PyDict_New());
-        Ref bases = Ref::steal(make_bases(base));
-        if (!ns || !bases || PyDict_SetItemString(ns.get(), "__slots__", slots.get()) < 0)
-            return nullptr;
-        Ref cls = Ref::steal(make_class(module, name_, bases.get(), ns.get(), methods));
-        if (!cls) return nullptr;
-        // Where each slot lives, from the member descriptors type() made.
-        offsets_.clear();
-        member_descrs_.clear();
-        PyObject* tp_dict = reinterpret_cast<PyTypeObject*>(cls.get())->tp_dict;
-        for (Py_ssize_t i = 0; i < size(); ++i) {
-            PyObject* d = PyDict_GetItemWithError(tp_dict, init_params_.interned(i));
-            if (!d || Py_TYPE(d) != &PyMemberDescr_Type) {
-                if (!PyErr_Occurred())
-                    PyErr_Format(PyExc_SystemError, "%s: no slot for %s", name_,
-                                 init_params_.name(i));
-                return nullptr;
-            }
-            PyMemberDef* m = reinterpret_cast<PyMemberDescrObject*>(d)->d_member;
-            if (m->type != T_OBJECT_EX) {
-                PyErr_Format(PyExc_SystemError, "%s: unexpected slot kind", name_);
-                return nullptr;
-            }
-            offsets_.push_back(m->offset);
-            member_descrs_.push_back(new_ref(d));  // held for the life of the process
-        }
-        // The class is complete. What the fast paths rely on (object.__new__,
-        // this module's __init__, the plain __setattr__ and __getattribute__,
-        // the slot descriptors) holds while the class stays as it is now.
-        PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(cls.get());
-        init_descr_ = Ref::borrow(_PyType_Lookup(tp, state.names.dunder_init)).release();
-        if (!init_descr_) {
-            PyErr_Format(PyExc_SystemError, "%s: no __init__", name_);
-            return nullptr;
-        }
-        tp_new_ = tp->tp_new;
-        tp_init_ = tp->tp_init;
-        tp_setattro_ = tp->tp_setattro;
-        tp_getattro_ = tp->tp_getattro;
-        // Never destroyed: they may hold objects until the process ends.
-        if (!watch_) watch_ = new ClassWatch;
-        if (!rejected_) rejected_ = new ClassWatch;
-        watch_->remember(tp);
-        type_ = new_ref(cls.get());  // held for the life of the process
-        for (RecordClass*& r : record_classes) {
-            if (!r || r == this) {
-                r = this;
-                break;
-            }
-        }
-        return cls.release();
-    }
+    // __init__ and the factories bound into it. Returns a new reference.
+    PyObject* create(PyObject* module, PyObject* base);
+
+    // __init__(self, <one argument per slot>): checks the Text fields, then
+    // stores each argument in the slot of the same name, in order.
+    PyObject* init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+    // `cls(*values)`: a new record. An instance of exactly this class, while
+    // unchanged, is made and filled directly, which is what type.__call__,
+    // object.__new__ and this class's __init__ would do.
+    PyObject* make(PyObject* cls, PyObject* const* values) const;
 
     // True while the class is fit for the fast paths: unchanged since create()
     // (no attribute of it or of its bases set or deleted, the same bases), or
     // changed only where they do not look (revalidate()).
     bool unchanged() const { return watch_ && (watch_->unchanged() || revalidate()); }
 
-    // `self.<slot i> = values[i]` for each slot in order, `self` an instance
-    // of exactly this class (only while unchanged()): writes the slots
-    // directly. Releasing a value it replaces may run a finalizer that
-    // changes the class or the instance's class; from then on the rest go
-    // through setattr. Returns false with an exception set.
-    bool store(PyObject* self, PyObject* const* values) const {
-        char* base = reinterpret_cast<char*>(self);
-        const Py_ssize_t n = size();
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            PyObject** slot = reinterpret_cast<PyObject**>(base + offsets_[static_cast<size_t>(i)]);
-            PyObject* old = *slot;
-            *slot = new_ref(values[i]);
-            if (!old) continue;
-            Py_DECREF(old);
-            if (Py_TYPE(self) == reinterpret_cast<PyTypeObject*>(type_) && unchanged()) continue;
-            for (Py_ssize_t j = i + 1; j < n; ++j)
-                if (PyObject_SetAttr(self, slot_name(j), values[j]) < 0) return false;
-            return true;
-        }
-        return true;
-    }
-
-    // `cls(*values)`: a new record. An instance of exactly this class, while
-    // unchanged, is made and filled directly, which is what type.__call__,
-    // object.__new__ and this class's __init__ would do.
-    PyObject* make(PyObject* cls, PyObject* const* values) const {
-        if (cls == type_ && unchanged()) {
-            // tp_new is object.__new__ here: it allocates the instance and
-            // sets up its instance-dict storage, as type.__call__ would.
-            static PyObject* no_args = PyTuple_New(0);
-            if (!no_args) return nullptr;
-            PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(cls);
-            Ref self = Ref::steal(tp->tp_new(tp, no_args, nullptr));
-            if (!self) return nullptr;
-            if (unchanged()) return store(self.get(), values) ? self.release() : nullptr;
-            // The allocation ran a collection, and with it a finalizer that
-            // changed the class: go on as type.__call__ does after __new__.
-            Ref args = Ref::steal(PyTuple_New(size()));
-            if (!args) return nullptr;
-            for (Py_ssize_t i = 0; i < size(); ++i)
-                PyTuple_SET_ITEM(args.get(), i, new_ref(values[i]));
-            initproc init = Py_TYPE(self.get())->tp_init;
-            if (init && init(self.get(), args.get(), nullptr) < 0) return nullptr;
-            return self.release();
-        }
-        return vectorcall(cls, values, static_cast<size_t>(size()), nullptr);
-    }
-
     // True when `keys` is this class's slot list as create() made it: the
     // same names in the same order (the list itself can be changed at run time).
     bool is_slot_list(PyObject* keys) const {
         if (!PyList_CheckExact(keys) || PyList_GET_SIZE(keys) != size()) return false;
         for (Py_ssize_t i = 0; i < size(); ++i)
-            if (PyList_GET_ITEM(keys, i) != slot_names_[static_cast<size_t>(i)]) return false;
+            if (PyList_GET_ITEM(keys, i) != slot_name(i)) return false;
         return true;
     }
 
@@ -189,49 +133,57 @@ public:
     // (only while unchanged()): a slot descriptor cannot be shadowed, and an
     // unset slot reads as None. New reference.
     PyObject* read(PyObject* self, Py_ssize_t i) const {
-        PyObject* v = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) +
-                                                    offsets_[static_cast<size_t>(i)]);
+        PyObject* v = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + offsets_[i]);
         return new_ref(v ? v : Py_None);
     }
 
     // The interned name of slot i (kept for the life of the process).
-    PyObject* slot_name(Py_ssize_t i) const { return slot_names_[static_cast<size_t>(i)]; }
+    PyObject* slot_name(Py_ssize_t i) const { return slot_names_[i]; }
 
+    // The record class of this module whose class is exactly `tp`, if any.
     static const RecordClass* of(PyTypeObject* tp) {
-        for (const RecordClass* r : record_classes)
+        for (const RecordClass* r : state.records)
             if (r && r->type_ == reinterpret_cast<PyObject*>(tp)) return r;
         return nullptr;
     }
 
 private:
-    // The class changed since it was last found fit: it still is when all
-    // the fast paths rely on is as create() found it. A change elsewhere,
-    // such as the `__slotnames__` that copy and pickle store on the class,
-    // leaves it fit. The answer holds until the class changes again.
-    bool revalidate() const {
-        if (rejected_->unchanged()) return false;
-        PyTypeObject* tp = reinterpret_cast<PyTypeObject*>(type_);
-        ClassWatch now;
-        now.remember(tp);
-        bool fit = tp->tp_new == tp_new_ && tp->tp_init == tp_init_ &&
-                   tp->tp_setattro == tp_setattro_ && tp->tp_getattro == tp_getattro_ &&
-                   _PyType_Lookup(tp, state.names.dunder_init) == init_descr_;
-        for (Py_ssize_t i = 0; fit && i < size(); ++i)
-            fit = _PyType_Lookup(tp, slot_name(i)) == member_descrs_[static_cast<size_t>(i)];
-        // A lookup can run Python code (a str subclass as a key of a class
-        // namespace) that changes the class again: then nothing is concluded.
-        if (!now.unchanged()) return false;
-        *(fit ? watch_ : rejected_) = std::move(now);
-        return fit;
+    friend class FactoryMethod;
+
+    template <size_t... I>
+    RecordClass(const char* name, const Field* fields, const char* summary, const char* doc_end,
+                FastFunction init, std::index_sequence<I...>)
+        : name_(name),
+          fields_(fields),
+          size_(sizeof...(I)),
+          init_params_("__init__", {fields[I].slot...}, sizeof...(I), 1),
+          init_(init) {
+        write_init_doc(summary, doc_end);
+        for (size_t i = 0; i < sizeof...(I); ++i)
+            if (fields[i].conv == Conv::Text) texts_[ntexts_++] = i;
     }
 
+    void write_init_doc(const char* summary, const char* doc_end);
+    void add_factory(FactoryMethod* f);
+    bool store(PyObject* self, PyObject* const* values) const;
+    bool revalidate() const;
+
     const char* name_;
+    const Field* fields_;
+    Py_ssize_t size_;
     Params init_params_;
+    FastFunction init_;
+    std::string init_doc_;  // text signature and docstring of __init__
+    size_t texts_[kMaxSlots] = {};  // the Text fields, which __init__ tests
+    size_t ntexts_ = 0;
+    FactoryMethod* factories_[kMaxFactories] = {};
+    bool overfull_ = false;  // more factories than factories_ holds: create() refuses
+    Method methods_[1 + kMaxFactories + 1] = {};  // __init__, the factories, the end mark
     PyObject* type_ = nullptr;
-    std::vector<PyObject*> slot_names_;     // interned, in slot order
-    std::vector<Py_ssize_t> offsets_;
-    std::vector<PyObject*> member_descrs_;  // the slot descriptors type() made
-    PyObject* init_descr_ = nullptr;        // this module's __init__ descriptor
+    PyObject* slot_names_[kMaxSlots] = {};  // interned, in slot order
+    Py_ssize_t offsets_[kMaxSlots] = {};
+    PyObject* member_descrs_[kMaxSlots] = {};  // the slot descriptors type() made
+    PyObject* init_descr_ = nullptr;           // this module's __init__ descriptor
     newfunc tp_new_ = nullptr;
     initproc tp_init_ = nullptr;
     setattrofunc tp_setattro_ = nullptr;
@@ -240,404 +192,199 @@ private:
     ClassWatch* rejected_ = nullptr;  // the class as last found unfit
 };
 
-// __init__(self, <one argument per slot>): checks that `code` is a str or
-// None, then stores each argument in the slot of the same name, in order.
-template <RecordClass* R>
-PyObject* record_init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
-        constexpr Py_ssize_t kMax = 64;
-        Args<kMax> argv;
-        if (R->size() > kMax) {
-            PyErr_SetString(PyExc_SystemError, "too many slots");
-            return nullptr;
-        }
-        if (!R->init_params().parse(args, nargs, kwnames, argv)) return nullptr;
-        if (!str_or_none("__init__", "code", argv[0])) return nullptr;
-        if (Py_TYPE(self) == reinterpret_cast<PyTypeObject*>(R->type()) && R->unchanged()) {
-            if (!R->store(self, argv)) return nullptr;
-        } else {
-            for (Py_ssize_t i = 0; i < R->size(); ++i)
-                if (PyObject_SetAttr(self, R->init_params().interned(i), argv[i]) < 0) return nullptr;
-        }
-        Py_RETURN_NONE;
-    });
-}
+// What a record class binds for one of its factories: the name, the entry
+// point, the parameters and their text signature.
+class FactoryMethod {
+public:
+    const char* name() const { return name_; }
+    const Field* fields() const { return fields_; }
+    // The method entry for the class (valid for the life of the process).
+    Method method() const { return {{name_, fast(entry_), kFastKw, doc_.c_str()}, Kind::Class}; }
 
-// ---- the shared behaviour of the base class ---------------------------------
+protected:
+    FactoryMethod(RecordClass& record, const Field* fields, const char* name, Params params,
+                  FastFunction entry);
 
-// getattr(self, key, None) for a str key; TypeError for any other key.
-inline PyObject* get_or_none(PyObject* self, PyObject* key) {
-    if (!PyUnicode_Check(key)) {
-        PyErr_Format(PyExc_TypeError, "attribute name must be string, not '%.200s'",
-                     Py_TYPE(key)->tp_name);
-        return nullptr;
-    }
-    PyObject* v = PyObject_GetAttr(self, key);
-    if (!v && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        Py_RETURN_NONE;
-    }
-    return v;
-}
-
-// The module names _transform_raw reads. It looks them up at each call; to_dict
-// runs it for every value of a record and carries the names from one value to
-// the next only while nothing has happened that could run Python code (which
-// could rebind them): every step below that may run Python code calls
-// ran_python(), and the next use looks the names up afresh. A name handed out
-// stays valid until the next get_*() call.
-struct RawNames {
-    Ref decimal;   // the module's Decimal
-    Ref datetime;  // the module's dt.datetime
-    bool stale = false;
-
-    void ran_python() { stale = true; }
-    void refresh() {
-        if (stale) {
-            decimal.reset();
-            datetime.reset();
-            stale = false;
-        }
-    }
-    PyObject* get_decimal() {
-        refresh();
-        if (!decimal) decimal = state.global_ref(state.names.Decimal);
-        return decimal.get();
-    }
-    PyObject* get_datetime() {
-        refresh();
-        if (!datetime) {
-            Ref dt = state.global_ref(state.names.dt);
-            if (!dt) return nullptr;
-            datetime = Ref::steal(PyObject_GetAttr(dt.get(), state.names.datetime));
-            // An attribute a module holds is read without running Python
-            // code; any other object's may run it.
-            if (!PyModule_CheckExact(dt.get())) ran_python();
-        }
-        return datetime.get();
-    }
+    RecordClass& record_;
+    const Field* fields_;  // the table the factory was compiled from
+    const char* name_;
+    Params params_;
+    FastFunction entry_;
+    std::string doc_;  // text signature
 };
 
-// `k in ("bid_price", "ask_price")` for k a str or None: 1, 0, or -1 with an
-// exception set. A str subclass answers with its own __eq__, as in Python.
-inline int is_price_list_key(PyObject* k, RawNames& names) {
-    if (k == state.names.bid_price || k == state.names.ask_price) return 1;
-    if (k == Py_None) return 0;
-    if (PyUnicode_CheckExact(k)) {
-        // Equal interned texts are the same object, and the two names are interned.
-        if (PyUnicode_CHECK_INTERNED(k)) return 0;
-        return PyUnicode_Compare(k, state.names.bid_price) == 0 ||
-               PyUnicode_Compare(k, state.names.ask_price) == 0;
+// The new references a factory made, released when it returns.
+class Made {
+public:
+    Made() = default;
+    Made(const Made&) = delete;
+    Made& operator=(const Made&) = delete;
+    ~Made() {
+        for (size_t i = 0; i < n_; ++i) Py_DECREF(items_[i]);
     }
-    names.ran_python();
-    Ref key = Ref::borrow(k);
-    int r = PyObject_RichCompareBool(key.get(), state.names.bid_price, Py_EQ);
-    if (r == 0) r = PyObject_RichCompareBool(key.get(), state.names.ask_price, Py_EQ);
-    return r;
+    // Takes over `o` (a new reference, not null) and hands it back borrowed.
+    PyObject* keep(PyObject* o) {
+        items_[n_++] = o;
+        return o;
+    }
+
+private:
+    PyObject* items_[RecordClass::kMaxSlots];
+    size_t n_ = 0;
+};
+
+// The value a conversion makes from a field's arguments (`y` only for
+// Time). New reference.
+template <Conv C>
+PyObject* converted(PyObject* x, PyObject* y, long flag) {
+    if constexpr (C == Conv::Time) {
+        PyObject* date_time[2] = {x, y};
+        return call_global(state.dict, state.names.datetime_parser, date_time, 2);
+    } else if constexpr (C == Conv::Decimal) {
+        return decimal_of(x);
+    } else if constexpr (C == Conv::DecimalOrZero) {
+        return decimal_or_zero(x);
+    } else if constexpr (C == Conv::Percent) {
+        return percent_of(x);
+    } else if constexpr (C == Conv::DecimalList) {
+        return decimal_list(x);
+    } else {
+        static_assert(C == Conv::Flag, "a conversion that makes no value");
+        return PyLong_FromLong(flag);
+    }
 }
 
-// [str(i) for i in v]
-inline PyObject* str_list(PyObject* v, RawNames& names) {
-    Ref out = Ref::steal(PyList_New(0));
-    if (!out) return nullptr;
-    if (PyList_CheckExact(v) || PyTuple_CheckExact(v)) {
-        Ref keep = Ref::borrow(v);
-        const bool list = PyList_CheckExact(v);
-        for (Py_ssize_t i = 0; i < Py_SIZE(v); ++i) {
-            Ref item = Ref::borrow(list ? PyList_GET_ITEM(v, i) : PyTuple_GET_ITEM(v, i));
-            if (!is_real_decimal(item.get())) names.ran_python();
-            Ref s = Ref::steal(decimal_str(item.get()));  // str() of any object
-            if (!s || PyList_Append(out.get(), s.get()) < 0) return nullptr;
+constexpr bool same_name(const char* a, const char* b) {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+// A class-method factory of a record class whose table is `Fields`, with
+// the parameters `ArgNames` (by default the table's arguments in row order).
+// Where each field's arguments are among the parameters is worked out when
+// this compiles, so the factory reads them from fixed places.
+template <const auto& Fields, const auto& ArgNames = kArgsInRowOrder<Fields>>
+class Factory : public FactoryMethod {
+    static constexpr size_t kSlots = std::size(Fields);
+    static constexpr size_t kArgs = std::size(ArgNames);
+    static_assert(kSlots <= RecordClass::kMaxSlots, "too many slots");
+
+    // The index of each field's arguments among the parameters (kArgs: none).
+    static constexpr std::array<std::array<size_t, 2>, kSlots> kArgOf = [] {
+        std::array<std::array<size_t, 2>, kSlots> out{};
+        for (size_t i = 0; i < kSlots; ++i) {
+            for (size_t k = 0; k < 2; ++k) {
+                out[i][k] = kArgs;
+                for (size_t j = 0; j < kArgs && Fields[i].args[k]; ++j)
+                    if (same_name(ArgNames[j], Fields[i].args[k])) out[i][k] = j;
+            }
         }
-        return out.release();
-    }
-    names.ran_python();
-    Ref it = Ref::steal(PyObject_GetIter(v));
-    if (!it) return nullptr;
-    while (true) {
-        Ref item = Ref::steal(PyIter_Next(it.get()));
-        if (!item) {
-            if (PyErr_Occurred()) return nullptr;
-            return out.release();
+        return out;
+    }();
+
+    // Every parameter is the argument of exactly one field, every argument a
+    // parameter; Time has two arguments, Flag none, the others one.
+    static constexpr bool fits() {
+        size_t uses[kArgs + 1] = {};
+        for (size_t i = 0; i < kSlots; ++i) {
+            const size_t want = Fields[i].conv == Conv::Time ? 2 : Fields[i].conv == Conv::Flag ? 0 : 1;
+            for (size_t k = 0; k < 2; ++k) {
+                if ((k < want) != (Fields[i].args[k] != nullptr)) return false;
+                if (Fields[i].args[k]) ++uses[kArgOf[i][k]];
+            }
         }
-        Ref s = Ref::steal(PyObject_Str(item.get()));
-        if (!s || PyList_Append(out.get(), s.get()) < 0) return nullptr;
+        for (size_t j = 0; j < kArgs; ++j)
+            if (uses[j] != 1) return false;
+        return uses[kArgs] == 0;
     }
-}
+    static_assert(fits(), "the table's arguments and the factory's parameters disagree");
 
-// isinstance(v, cls). When `cls` is a class whose metaclass is `type` itself
-// and `v` is a plain built-in value (int, str, list, None, ...) or an object
-// whose __class__ is the ordinary one (read through the plain attribute
-// lookup from object's own descriptor), the answer is the subtype test
-// alone, which runs no Python code; otherwise the general protocol runs.
-inline int is_instance(PyObject* v, PyObject* cls, RawNames& names) {
-    PyTypeObject* tp = Py_TYPE(v);
-    if (reinterpret_cast<PyObject*>(tp) == cls) return 1;
-    if (PyType_CheckExact(cls) &&
-        (PyLong_CheckExact(v) || PyUnicode_CheckExact(v) || PyList_CheckExact(v) ||
-         v == Py_None || PyBool_Check(v) || PyFloat_CheckExact(v) || PyTuple_CheckExact(v) ||
-         (tp->tp_getattro == PyObject_GenericGetAttr &&
-          _PyType_Lookup(tp, state.names.class_) == state.object_class)))
-        return PyType_IsSubtype(tp, reinterpret_cast<PyTypeObject*>(cls));
-    names.ran_python();
-    return PyObject_IsInstance(v, cls);
-}
+    // The parameters that must be a str or None.
+    static constexpr std::array<bool, kArgs> kTested = [] {
+        std::array<bool, kArgs> out{};
+        for (size_t i = 0; i < kSlots; ++i)
+            for (size_t k = 0; k < 2; ++k)
+                if (Fields[i].args[k]) out[kArgOf[i][k]] = takes_text(Fields[i].conv);
+        return out;
+    }();
 
-// _transform_raw(k, v) once `k` is known to be a str or None. `v` is held by
-// the caller.
-inline PyObject* transform_raw(PyObject* k, PyObject* v, RawNames& names) {
-    int r = is_price_list_key(k, names);
-    if (r < 0) return nullptr;
-    if (r) return str_list(v, names);
-    PyObject* Decimal = names.get_decimal();
-    if (!Decimal) return nullptr;
-    r = is_instance(v, Decimal, names);
-    if (r < 0) return nullptr;
-    if (r) {
-        if (!is_real_decimal(v)) names.ran_python();
-        return decimal_str(v);
+public:
+    // `entry` is the factory's entry point (factory_entry); `flag` the value
+    // of a Flag field.
+    Factory(RecordClass& record, const char* name, FastFunction entry, long flag = 0)
+        : FactoryMethod(record, Fields, name, params(name, std::make_index_sequence<kArgs>{}), entry),
+          flag_(flag) {}
+
+    // Parses and tests the arguments, converts them field by field in slot
+    // order, and makes the record through the class.
+    PyObject* call(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+        return guarded([&]() -> PyObject* {
+            Args<kArgs> a;
+            if (!params_.parse(args, nargs, kwnames, a)) return nullptr;
+            if (!check(a, std::make_index_sequence<kArgs>{})) return nullptr;
+            Made made;
+            PyObject* values[kSlots];
+            if (!convert(a, made, values, std::make_index_sequence<kSlots>{})) return nullptr;
+            return record_.make(cls, values);
+        });
     }
-    PyObject* datetime = names.get_datetime();
-    if (!datetime) return nullptr;
-    r = is_instance(v, datetime, names);
-    if (r < 0) return nullptr;
-    if (r) {
-        // isoformat() of the C datetime class runs no Python code.
-        if (reinterpret_cast<PyObject*>(Py_TYPE(v)) != datetime ||
-            !type_is_immutable(Py_TYPE(v)))
-            names.ran_python();
-        return call_method(v, state.names.isoformat, nullptr, 0);
+
+private:
+    template <size_t... J>
+    static Params params(const char* name, std::index_sequence<J...>) {
+        return Params(name, {ArgNames[J]...}, kArgs, 1);
     }
-    return new_ref(v);
-}
 
-inline PyObject* base_keys(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
-    static Params P("keys", {}, 0, 1);
-    Args<1> none;
-    if (!P.parse(args, nargs, kwnames, none)) return nullptr;
-    return PyObject_GetAttr(self, state.names.slots);
-}
-
-inline PyObject* base_getitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
-    static Params P("__getitem__", {"key"}, 1, 1);
-    Args<1> a;
-    if (!P.parse(args, nargs, kwnames, a)) return nullptr;
-    return get_or_none(self, a[0]);
-}
-
-inline PyObject* base_transform_raw(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kwnames) {
-    static Params P("_transform_raw", {"k", "v"}, 2);
-    Args<2> a;
-    if (!P.parse(args, nargs, kwnames, a)) return nullptr;
-    if (!str_or_none("_transform_raw", "k", a[0])) return nullptr;
-    RawNames names;
-    return transform_raw(a[0], a[1], names);
-}
-
-// dict(self) for a record whose keys() gave `keys`, built as dict() builds
-// it: a list of keys() is walked as it stands (it may change meanwhile), any
-// other iterable is copied into a list first; self[name] is stored under each
-// name in turn. New reference.
-inline PyObject* record_as_dict(PyObject* self, PyObject* keys) {
-    Ref names = Ref::borrow(keys);
-    if (!PyList_CheckExact(keys)) {
-        names = Ref::steal(PySequence_List(keys));
-        if (!names) return nullptr;
+    // The tested parameters, in parameter order.
+    template <size_t... J>
+    bool check(Args<kArgs>& a, std::index_sequence<J...>) const {
+        return (check_one<J>(a) && ...);
     }
-    Ref d = Ref::steal(PyDict_New());
-    if (!d) return nullptr;
-    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(names.get()); ++i) {
-        Ref key = Ref::borrow(PyList_GET_ITEM(names.get(), i));
-        // self[name] is this module's __getitem__ unless the record's class
-        // overrides it; asked for each name, as any of them may run Python
-        // code that changes the class.
-        const bool own =
-            _PyType_Lookup(Py_TYPE(self), state.names.getitem) == state.getitem_descr;
-        Ref value = Ref::steal(own ? get_or_none(self, key.get())
-                                   : PyObject_GetItem(self, key.get()));
-        if (!value || PyDict_SetItem(d.get(), key.get(), value.get()) < 0) return nullptr;
+    template <size_t J>
+    bool check_one(Args<kArgs>& a) const {
+        if constexpr (kTested[J])
+            return str_or_none(a[J], name_, ArgNames[J]);
+        else
+            return true;
     }
-    return d.release();
-}
 
-// The dict that to_dict returns for a record whose dict(self) holds
-// key_at(i) -> value_at(i), i < n (the caller holds all of them for the
-// whole call): the values themselves, or, when `raw` is true, each passed
-// through self._transform_raw(key, value). New reference.
-template <class KeyAt, class ValueAt>
-PyObject* record_dict(PyObject* self, int raw, Py_ssize_t n, KeyAt key_at, ValueAt value_at) {
-    Ref d = Ref::steal(_PyDict_NewPresized(n));
-    if (!d) return nullptr;
-    if (!raw) {
-        for (Py_ssize_t i = 0; i < n; ++i)
-            if (PyDict_SetItem(d.get(), key_at(i), value_at(i)) < 0) return nullptr;
-        return d.release();
+    // values[i] for each field, the conversions in slot order.
+    template <size_t... I>
+    bool convert(Args<kArgs>& a, Made& made, PyObject** values, std::index_sequence<I...>) const {
+        return (convert_one<I>(a, made, values) && ...);
     }
-    Ref transform = Ref::steal(PyObject_GetAttr(self, state.names.transform_raw));
-    if (!transform) return nullptr;
-    const bool own_transform = transform.get() == state.transform_fn;
-    RawNames names;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* k = key_at(i);
-        Ref v;
-        if (own_transform) {
-            if (!str_or_none("_transform_raw", "k", k)) return nullptr;
-            v = Ref::steal(transform_raw(k, value_at(i), names));
+    template <size_t I>
+    bool convert_one(Args<kArgs>& a, Made& made, PyObject** values) const {
+        constexpr Conv conv = Fields[I].conv;
+        if constexpr (conv == Conv::Text || conv == Conv::Plain) {
+            values[I] = a[kArgOf[I][0]];
         } else {
-            PyObject* targs[2] = {k, value_at(i)};
-            v = Ref::steal(vectorcall(transform.get(), targs, 2, nullptr));
+            PyObject* v = converted<conv>(arg<kArgOf[I][0]>(a), arg<kArgOf[I][1]>(a), flag_);
+            if (!v) return false;
+            values[I] = made.keep(v);
         }
-        // Storing under a str subclass runs its __hash__ and __eq__.
-        if (!PyUnicode_CheckExact(k)) names.ran_python();
-        if (!v || PyDict_SetItem(d.get(), k, v.get()) < 0) return nullptr;
+        return true;
     }
-    return d.release();
-}
-
-inline PyObject* base_to_dict(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
-        static Params P("to_dict", {"raw"}, 0, 1);
-        Args<1> a;
-        if (!P.parse(args, nargs, kwnames, a)) return nullptr;
-        // dict(self): the names from self.keys(), each value from self[name].
-        Ref keys = Ref::steal(call_method(self, state.names.keys, nullptr, 0));
-        if (!keys) return nullptr;
-        const RecordClass* rc = RecordClass::of(Py_TYPE(self));
-        if (rc && rc->unchanged() && rc->is_slot_list(keys.get())) {
-            // The common case: a record of one of this module's classes as
-            // the module made it, whose keys() is its own slot list. Its
-            // slots are read directly: that runs no Python code, and the slot
-            // names are distinct, so it gives what dict(self) gives.
-            const Py_ssize_t n = rc->size();
-            Ref values[RecordClass::kMaxSlots];
-            for (Py_ssize_t i = 0; i < n; ++i) values[i] = Ref::steal(rc->read(self, i));
-            const int raw = a[0] ? PyObject_IsTrue(a[0]) : 0;
-            if (raw < 0) return nullptr;
-            return record_dict(
-                self, raw, n, [rc](Py_ssize_t i) { return rc->slot_name(i); },
-                [&values](Py_ssize_t i) { return values[i].get(); });
-        }
-        Ref plain = Ref::steal(record_as_dict(self, keys.get()));
-        if (!plain) return nullptr;
-        const int raw = a[0] ? PyObject_IsTrue(a[0]) : 0;
-        if (raw < 0) return nullptr;
-        if (!raw) return plain.release();
-        // Nothing else holds `plain`, so it cannot change while it is read.
-        std::vector<std::pair<Ref, Ref>> items;
-        items.reserve(static_cast<size_t>(PyDict_GET_SIZE(plain.get())));
-        Py_ssize_t pos = 0;
-        PyObject *k, *v;
-        while (PyDict_Next(plain.get(), &pos, &k, &v))
-            items.emplace_back(Ref::borrow(k), Ref::borrow(v));
-        return record_dict(
-            self, raw, static_cast<Py_ssize_t>(items.size()),
-            [&items](Py_ssize_t i) { return items[static_cast<size_t>(i)].first.get(); },
-            [&items](Py_ssize_t i) { return items[static_cast<size_t>(i)].second.get(); });
-    });
-}
-
-inline PyObject* base_repr(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
-    return guarded([&]() -> PyObject* {
-        static Params P("__repr__", {}, 0, 1);
-        Args<1> none;
-        if (!P.parse(args, nargs, kwnames, none)) return nullptr;
-        Ref slots = Ref::steal(PyObject_GetAttr(self, state.names.slots));
-        if (!slots) return nullptr;
-        Ref it = Ref::steal(PyObject_GetIter(slots.get()));
-        if (!it) return nullptr;
-        Ref parts = Ref::steal(PyList_New(0));
-        if (!parts) return nullptr;
-        while (true) {
-            Ref s = Ref::steal(PyIter_Next(it.get()));
-            if (!s) {
-                if (PyErr_Occurred()) return nullptr;
-                break;
-            }
-            int hidden;
-            if (PyUnicode_CheckExact(s.get())) {
-                hidden = PyUnicode_GET_LENGTH(s.get()) > 0 && PyUnicode_READ_CHAR(s.get(), 0) == '_';
-            } else {
-                PyObject* under = state.names.underscore;
-                Ref r = Ref::steal(call_method(s.get(), state.names.startswith, &under, 1));
-                if (!r) return nullptr;
-                hidden = PyObject_IsTrue(r.get());
-                if (hidden < 0) return nullptr;
-            }
-            if (hidden) continue;
-            Ref name = Ref::steal(PyObject_Format(s.get(), state.names.empty));
-            if (!name) return nullptr;
-            Ref value = Ref::steal(PyObject_GetAttr(self, s.get()));
-            if (!value) return nullptr;
-            Ref text = Ref::steal(PyObject_Repr(value.get()));
-            if (!text) return nullptr;
-            Ref part = Ref::steal(PyUnicode_FromFormat("%U=%U", name.get(), text.get()));
-            if (!part || PyList_Append(parts.get(), part.get()) < 0) return nullptr;
-        }
-        Ref sep = Ref::steal(PyUnicode_FromString(", "));
-        if (!sep) return nullptr;
-        Ref joined = Ref::steal(PyUnicode_Join(sep.get(), parts.get()));
-        if (!joined) return nullptr;
-        return PyUnicode_FromFormat("%s(%U)", state.repr_kind, joined.get());
-    });
-}
-
-// Creates the base class `name` (QuoteBase / DepthBase): base object, no
-// __slots__, no docstring, the five shared methods. Fills the state's
-// references to its own __getitem__ and _transform_raw. New reference.
-inline PyObject* create_base(PyObject* module, const char* name) {
-    static Method methods[] = {
-        {{"__repr__", fast(base_repr), kFastKw, "__repr__($self, /)\n--\n\n"}, Kind::Instance},
-        {{"keys", fast(base_keys), kFastKw, "keys($self, /)\n--\n\n"}, Kind::Instance},
-        {{"__getitem__", fast(base_getitem), kFastKw, "__getitem__($self, key, /)\n--\n\n"},
-         Kind::Instance},
-        {{"_transform_raw", fast(base_transform_raw), kFastKw, "_transform_raw(k, v)\n--\n\n"},
-         Kind::Static},
-        {{"to_dict", fast(base_to_dict), kFastKw, "to_dict($self, /, raw=False)\n--\n\n"},
-         Kind::Instance},
-        {{nullptr, nullptr, 0, nullptr}, Kind::Instance},
-    };
-    Ref ns = Ref::steal(PyDict_New());
-    Ref bases = Ref::steal(make_bases());
-    if (!ns || !bases) return nullptr;
-    Ref cls = Ref::steal(make_class(module, name, bases.get(), ns.get(), methods));
-    if (!cls) return nullptr;
-    PyObject* tp_dict = reinterpret_cast<PyTypeObject*>(cls.get())->tp_dict;
-    Ref getitem = Ref::borrow(PyDict_GetItemWithError(tp_dict, state.names.getitem));
-    Ref sm = Ref::borrow(getitem ? PyDict_GetItemWithError(tp_dict, state.names.transform_raw)
-                                 : nullptr);
-    if (!sm) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "base class incomplete");
-        return nullptr;
+    template <size_t J>
+    static PyObject* arg(Args<kArgs>& a) {
+        if constexpr (J < kArgs)
+            return a[J];
+        else
+            return nullptr;
     }
-    Ref fn = Ref::steal(PyObject_GetAttrString(sm.get(), "__func__"));
-    if (!fn) return nullptr;
-    state.base = new_ref(cls.get());
-    state.getitem_descr = getitem.release();
-    state.transform_fn = fn.release();
-    return cls.release();
+
+    long flag_;
+};
+
+// The C entry points of __init__ and of a factory, one per object.
+template <RecordClass* R>
+PyObject* init_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return R->init(self, args, nargs, kwnames);
 }
 
-// Fills the state every module needs before it creates its classes.
-inline bool init_state(PyObject* module, const char* repr_kind) {
-    if (!state.names.init()) return false;
-    state.module = new_ref(module);
-    state.dict = PyModule_GetDict(module);
-    state.repr_kind = repr_kind;
-    // object's own __class__ descriptor (object's namespace never changes).
-    if (!state.object_class)
-        state.object_class =
-            Ref::borrow(_PyType_Lookup(&PyBaseObject_Type, state.names.class_)).release();
-    if (!state.object_class) {
-        PyErr_SetString(PyExc_SystemError, "object has no __class__");
-        return false;
-    }
-    if (!state.decimal_cache) state.decimal_cache = PyDict_New();
-    return state.decimal_cache != nullptr;
+template <auto* F>
+PyObject* factory_entry(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return F->call(cls, args, nargs, kwnames);
 }
 
 }  // namespace solace
