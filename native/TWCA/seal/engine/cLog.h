@@ -1,8 +1,8 @@
 // Process-wide log of the signing engine.
 //
 // Lines are stamped with local date, time, milliseconds and process id, filtered
-// by a numeric threshold that the caller tests, and appended to one file per
-// day once the folder is known.  Until then they collect in memory; they go to
+// by a numeric threshold, and appended to one file per day once the folder is
+// known.  Until then they collect in memory; they go to
 // the top of the day's file as soon as the folder is set (or, when that file
 // cannot be opened, ahead of the first line that reaches one).  The log writes
 // nothing to standard output: lines that never reach a file are written to
