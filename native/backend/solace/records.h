@@ -319,7 +319,8 @@ public:
     // order, and makes the record through the class.
     PyObject* call(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
         return guarded([&]() -> PyObject* {
-            Args<kArgs> a;
+            // On a cache line: parse() copies the argument vector as a block.
+            alignas(64) Args<kArgs> a;
             if (!params_.parse(args, nargs, kwnames, a)) return nullptr;
             if (!check(a, std::make_index_sequence<kArgs>{})) return nullptr;
             Made made;
