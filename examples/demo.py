@@ -9,20 +9,16 @@ DEMOS = ["market_demo.py", "http_demo.py", "seal_demo.py"]
 
 
 def main() -> int:
-    ran = 0
+    missing = [name for name in DEMOS if not (HERE / name).is_file()]
+    if missing:
+        print("demo missing: {}".format(", ".join(missing)), file=sys.stderr)
+        return 1
     for name in DEMOS:
-        path = HERE / name
-        if not path.exists():
-            continue
         print("=" * 20, name, "=" * 20, flush=True)
-        rc = subprocess.call([sys.executable, str(path)], cwd=str(HERE.parent))
+        rc = subprocess.call([sys.executable, str(HERE / name)], cwd=str(HERE.parent))
         if rc:
             print("{} failed with exit status {}".format(name, rc), file=sys.stderr)
             return rc
-        ran += 1
-    if not ran:
-        print("no demos found", file=sys.stderr)
-        return 1
     return 0
 
 

@@ -18,6 +18,7 @@ add_executable(engine_sign_tests
   test_twcasign.cpp
   test_sign_matrix.cpp
   test_sign_threads.cpp
+  test_providers.cpp
 )
 find_package(Threads REQUIRED)
 target_link_libraries(engine_sign_tests PRIVATE twca_engine GTest::gtest GTest::gtest_main Threads::Threads)

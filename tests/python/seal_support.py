@@ -18,7 +18,7 @@ sys.path.insert(0, str(HERE.parent / "fixtures"))
 
 from make_pki import make_pki  # noqa: E402
 
-ENGINE_CODES = [1102, 1202, 5002, 5003, 5005, 5010, 5011, 5012, 5017, 5061, 5063, 5204, 5208, 5901]
+ENGINE_CODES = [1102, 1202, 5002, 5003, 5005, 5010, 5011, 5012, 5017, 5061, 5063, 5204, 5208, 5209, 5901]
 
 
 @pytest.fixture(scope="session")

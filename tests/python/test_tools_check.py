@@ -17,7 +17,7 @@ PW_ENV = "ORVANE_TEST_PFX_PASSWORD"
 
 def check(tmp_path, pki, pfx, password="password", *extra, **kw):
     path = pki[pfx] if pfx in pki else pfx
-    env = {}
+    env = dict(kw.pop("env", {}))
     if password is not None:
         env[PW_ENV] = pki[password] if password in pki else password
     return run_cli(tmp_path, "check", path, "--password-env", PW_ENV, *extra, env=env, **kw)
@@ -99,6 +99,30 @@ BROKEN_FILE_VERDICTS = {
     "pfx_truncated": (4, r"cannot check: not a PKCS#12 file: .*truncated\.pfx"),
     "pfx_bad_mac": (5, r"cannot sign: wrong password for .*bad_mac\.pfx"),
 }
+
+
+# Where OpenSSL's legacy module cannot load, an RC2-40 file with the right
+# password says so, and the right password is not called wrong; a wrong one
+# still is. Either way the encryption lines say what is missing and where the
+# module was looked for.
+@pytest.mark.parametrize("password, status, line", [
+    ("password", 9, r"cannot sign: the password is right, but .*user_legacy\.pfx is encrypted with "
+                    r"pbeWithSHA1And40BitRC2-CBC, which needs OpenSSL's legacy provider: it did not load "
+                    r"from OPENSSL_MODULES=.*no-modules"),
+    ("wrong_password", 5, r"cannot sign: wrong password for .*user_legacy\.pfx"),
+])
+def test_a_legacy_file_without_the_legacy_module(tmp_path, pki, password, status, line):
+    empty = tmp_path / "no-modules"
+    empty.mkdir()
+    run = check(tmp_path, pki, "pfx_legacy", password, env={"OPENSSL_MODULES": str(empty)})
+    assert_verdict(run, pki, status, line)
+    assert re.search(r"^not available:   pbeWithSHA1And40BitRC2-CBC, which needs OpenSSL's legacy provider: "
+                     r"it did not load from OPENSSL_MODULES=%s$" % re.escape(str(empty)), run.out, re.M)
+    assert re.search(r"^legacy:          yes \(old PKCS#12 encryption, which this installation cannot open\)$",
+                     run.out, re.M)
+    assert "the engine loads it" not in run.out
+    modern = check(tmp_path, pki, "pfx_user", env={"OPENSSL_MODULES": str(empty)})
+    assert modern.status == 0 and "not available" not in modern.out
 
 
 @pytest.mark.parametrize("pfx", list(BAD_PFX))

@@ -1,5 +1,5 @@
 // orvane.TWCA._certcheck: the signing engine as the certificate check command
-// needs it. Four functions:
+// needs it. Five functions:
 //
 //   check(properties_file, password, probe) -> dict
 //       loads the PKCS#12 file named by the properties file with the password
@@ -8,6 +8,10 @@
 //   encryption(path) -> dict | None
 //       how the file is protected (no password needed); None when the file is
 //       not DER PKCS#12.
+//   providers() -> dict
+//       which OpenSSL providers the engine loaded ("legacy", "default") and
+//       the folder it looked for their modules in, with where that came
+//       from ("package", "OPENSSL_MODULES" or "OpenSSL").
 //   verify(signature, certificate, content) -> str | None
 //       the probe's verification on its own: None when the base64 signature
 //       was made with the DER certificate's key over `content`, else why not.
@@ -25,9 +29,11 @@
 
 #include "common/args.h"
 #include "common/classes.h"
+#include "common/module_file.h"
 #include "common/names.h"
 #include "common/ref.h"
 #include "cProperty.h"
+#include "cSsl.h"
 #include "cSslPtr.h"
 #include "pfx_check.h"
 #include "pfx_encryption.h"
@@ -54,7 +60,11 @@ namespace {
     X(algorithms, "algorithms")                     \
     X(legacy, "legacy")                             \
     X(mac, "mac")                                   \
-    X(mac_iterations, "mac_iterations")
+    X(mac_iterations, "mac_iterations")             \
+    X(unavailable, "unavailable")                   \
+    X(default_provider, "default")                  \
+    X(module_folder, "module_folder")               \
+    X(folder_from, "folder_from")
 
 ORVANE_INTERNED(Names, CERTCHECK_NAMES);
 
@@ -171,12 +181,33 @@ PyObject* encryption(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
             Ref s = Ref::steal(text(name));
             if (!s || PyList_Append(algorithms.get(), s.get()) < 0) return nullptr;
         }
+        Ref unavailable = Ref::steal(PyList_New(0));
+        if (!unavailable) return nullptr;
+        for (const std::string& name : info.unavailable) {
+            Ref s = Ref::steal(text(name));
+            if (!s || PyList_Append(unavailable.get(), s.get()) < 0) return nullptr;
+        }
         const Names& n = state.names;
         Ref d = Ref::steal(PyDict_New());
         if (!d || !set_item(d.get(), n.algorithms, algorithms.release()) ||
+            !set_item(d.get(), n.unavailable, unavailable.release()) ||
             !set_item(d.get(), n.legacy, PyBool_FromLong(info.legacy)) ||
             !set_item(d.get(), n.mac, info.mac.empty() ? new_ref(Py_None) : text(info.mac)) ||
             !set_item(d.get(), n.mac_iterations, PyLong_FromLong(info.mac_iterations)))
+            return nullptr;
+        return d.release();
+    });
+}
+
+PyObject* providers(PyObject*, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const cSslProviders& loaded = cSslProviderState();
+        const Names& n = state.names;
+        Ref d = Ref::steal(PyDict_New());
+        if (!d || !set_item(d.get(), n.legacy, PyBool_FromLong(loaded.legacy)) ||
+            !set_item(d.get(), n.default_provider, PyBool_FromLong(loaded.defaults)) ||
+            !set_item(d.get(), n.module_folder, PyUnicode_DecodeFSDefault(loaded.moduleFolder.c_str())) ||
+            !set_item(d.get(), n.folder_from, PyUnicode_FromString(loaded.folderFrom)))
             return nullptr;
         return d.release();
     });
@@ -232,6 +263,9 @@ PyMethodDef methods[] = {
     {"encryption", fast(encryption), METH_FASTCALL | METH_KEYWORDS,
      "encryption($module, /, path)\n--\n\n"
      "How a PKCS#12 file is protected; None when it is not DER PKCS#12."},
+    {"providers", providers, METH_NOARGS,
+     "providers($module, /)\n--\n\n"
+     "The OpenSSL providers the engine loaded and where it looked for them."},
     {"verify", fast(verify), METH_FASTCALL | METH_KEYWORDS,
      "verify($module, /, signature, certificate, content)\n--\n\n"
      "Checks a base64 PKCS#7 signature with embedded content against the DER\n"
@@ -257,6 +291,9 @@ PyModuleDef module_def = {
 ORVANE_MODINIT PyInit__certcheck(void) {
     return orvane::guarded([]() -> PyObject* {
         if (!orvane::certcheck::state.init()) return nullptr;
+        // OpenSSL's provider modules that ship beside this file (a wheel's
+        // own legacy module) are looked for there when the engine first runs.
+        cSslUsePackageModules(orvane::module_file_folder(&orvane::certcheck::module_def).c_str());
         return PyModule_Create(&orvane::certcheck::module_def);
     });
 }

@@ -1,7 +1,7 @@
 // How a PKCS#12 file is protected, read from its outer structure (no password
 // needed): the algorithms of its encrypted contents and shrouded keys, and its
-// MAC digest. "Legacy" files use the PKCS#12 password-based schemes
-// (pbeWithSHA1And...: RC2, RC4, DES, 3DES) instead of PBES2.
+// MAC digest (the engine's cPfxAlgorithms), with those this libcrypto cannot
+// use, and whether OpenSSL's legacy provider loaded.
 #pragma once
 
 #include <string>
@@ -15,6 +15,7 @@ struct PfxEncryption {
     bool legacy = false;                 // some algorithm other than PBES2
     std::string mac;                     // digest name; empty without MAC
     long mac_iterations = 0;
+    std::vector<std::string> unavailable;  // algorithms (and "MAC <digest>") that cannot be used here
 };
 
 void read_pfx_encryption(const char* path, PfxEncryption& out);

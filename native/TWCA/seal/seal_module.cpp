@@ -4,9 +4,11 @@
 
 #include "common/args.h"
 #include "common/classes.h"
+#include "common/module_file.h"
 #include "common/names.h"
 #include "common/text.h"
 #include "cLog.h"
+#include "cSsl.h"
 #include "seal_errors.h"
 #include "seal_facade.h"
 #include "seal_props.h"
@@ -175,6 +177,9 @@ PyModuleDef module_def = {
 bool init_module(PyObject* module) {
     if (!state.init(module)) return false;
     if (!module_signer) {
+        // OpenSSL's provider modules that ship beside this file (a wheel's
+        // own legacy module) are chosen before the facade loads the providers.
+        cSslUsePackageModules(module_file_folder(&module_def).c_str());
         module_signer = new SealSigner();
         if (std::atexit(destroy_module_signer) != 0) {
             PyErr_SetString(PyExc_RuntimeError, "cannot register the signer's clean-up");

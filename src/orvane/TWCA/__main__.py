@@ -29,6 +29,7 @@ EXIT_PASSWORD = 5        # wrong password
 EXIT_EXPIRED = 6
 EXIT_NOT_YET_VALID = 7
 EXIT_KEY_USAGE = 8       # the key may not sign
+EXIT_ALGORITHM = 9       # the file's encryption cannot be undone here (no legacy provider)
 # Exit status of `log` when there is no log for that day.
 EXIT_NO_LOG = 3
 
@@ -39,6 +40,7 @@ ERR_EXPIRED = 5011
 ERR_NOT_YET_VALID = 5012
 ERR_KEY_USAGE = 5017
 ERR_PASSWORD = 5208
+ERR_ALGORITHM = 5209
 
 PROBE = b"orvane-seal check probe"
 
@@ -164,13 +166,36 @@ def read_password(args):
                                   "which a signing session cannot use")
 
 
-def print_encryption(out, info):
+def module_source(providers):
+    """Where the engine looked for OpenSSL's provider modules, in words."""
+    folder, source = providers["module_folder"], providers["folder_from"]
+    if source == "OPENSSL_MODULES":
+        return "OPENSSL_MODULES=%s" % folder
+    if source == "package":
+        return "the package's %s" % folder
+    return "OpenSSL's %s" % folder
+
+
+def missing_algorithms(info, providers):
+    """Why the file's unusable algorithms cannot be used, in one phrase."""
+    names = ", ".join(info["unavailable"]) or "an algorithm"
+    if not providers["legacy"]:
+        return "%s, which needs OpenSSL's legacy provider: it did not load from %s" % (
+            names, module_source(providers))
+    return "%s, which the loaded OpenSSL providers do not offer" % names
+
+
+def print_encryption(out, info, providers):
     if info is None:
         return
     algorithms = ", ".join(info["algorithms"]) or "none"
     mac = "MAC %s" % info["mac"] if info["mac"] else "no MAC"
     print("encryption:      %s; %s" % (algorithms, mac), file=out)
-    if info["legacy"]:
+    if info["unavailable"]:
+        print("not available:   %s" % missing_algorithms(info, providers), file=out)
+    if info["legacy"] and info["unavailable"]:
+        print("legacy:          yes (old PKCS#12 encryption, which this installation cannot open)", file=out)
+    elif info["legacy"]:
         print("legacy:          yes (old PKCS#12 encryption; the engine loads it, "
               "OpenSSL 3 tools need -legacy)", file=out)
     else:
@@ -187,7 +212,8 @@ def check(args, out):
     if not path.is_file():
         raise CheckFailed(EXIT_NOT_PKCS12, "cannot check: not a PKCS#12 file (not a regular file): %s" % path)
     info = _certcheck.encryption(str(path))
-    print_encryption(out, info)
+    providers = _certcheck.providers()
+    print_encryption(out, info, providers)
     if info is None:
         # Told apart without the password; the engine says the same (1102).
         raise CheckFailed(EXIT_NOT_PKCS12, "cannot check: not a PKCS#12 file: %s" % path)
@@ -219,10 +245,10 @@ def check(args, out):
         result = _certcheck.check(str(props), password, PROBE)
     finally:
         shutil.rmtree(str(work), ignore_errors=True)
-    report(result, path, out)
+    report(result, path, out, info, providers)
 
 
-def report(r, path, out):
+def report(r, path, out, info, providers):
     if r["protect"] != 0:
         if r["protect"] == ERR_ARGUMENT:
             raise CheckFailed(EXIT_USAGE, "cannot check: no password given")
@@ -231,6 +257,9 @@ def report(r, path, out):
     load = r["load"]
     if load == ERR_PASSWORD:
         raise CheckFailed(EXIT_PASSWORD, "cannot sign: wrong password for %s" % path)
+    if load == ERR_ALGORITHM:
+        raise CheckFailed(EXIT_ALGORITHM, "cannot sign: the password is right, but %s is encrypted with %s"
+                          % (path, missing_algorithms(info, providers)))
     if load == ERR_PFX_FILE:
         raise CheckFailed(EXIT_NOT_PKCS12, "cannot check: not a PKCS#12 file, or it holds no key and "
                                            "certificate: %s" % path)
@@ -312,7 +341,8 @@ def build_parser():
         prog=PROG, description="Tools of the orvane signing module.",
         epilog="check exits 0 when the certificate can sign today; otherwise 1 (probe signature failed), "
                "2 (usage, no password), 3 (file missing), 4 (not a PKCS#12 file), 5 (wrong password), "
-               "6 (expired), 7 (not yet valid), 8 (key may not sign). log exits 3 when there is no log "
+               "6 (expired), 7 (not yet valid), 8 (key may not sign), 9 (the file's encryption needs OpenSSL's "
+               "legacy provider, which did not load). log exits 3 when there is no log "
                "for that day.")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND")
     commands.required = True

@@ -15,4 +15,5 @@
 #define TWCA_ERR_ENCRYPT 5063 // 密碼加密失敗 (encrypting the password failed)
 #define TWCA_ERR_PFX_NOT_LOADED 5204 // 憑證尚未載入 (certificate not loaded)
 #define TWCA_ERR_PFX_PASSWORD 5208 // 憑證密碼錯誤 (wrong certificate password)
+#define TWCA_ERR_PFX_ALGORITHM 5209 // 憑證檔的加密演算法無法使用 (the certificate file's encryption algorithm is not available: OpenSSL's legacy provider did not load)
 #define TWCA_ERR_ENCODING 5901 // 文字編碼轉換失敗或不支援的編碼 (text conversion failed or encoding not supported)

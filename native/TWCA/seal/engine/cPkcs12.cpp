@@ -3,6 +3,7 @@
 #include "cBig5.h"
 #include "cFile.h"
 #include "cLog.h"
+#include "cPfxAlgorithms.h"
 #include "cSsl.h"
 #include "cX509.h"
 #include "cError.h"
@@ -29,6 +30,21 @@ template <class Msg>
 int argumentError(const Msg& msg) {
     cLog::instance().error(msg);
     return TWCA_ERR_ARGUMENT;
+}
+
+// 5209, with an ERROR line naming the algorithms, when the container is
+// protected with algorithms the loaded providers lack (with `macOnly`, when
+// its MAC digest is one of them); else 0. What a wrong password cannot be
+// told from stays 5208 for the caller.
+int unusableAlgorithm(const PKCS12* container, bool macOnly) {
+    const cPfxAlgorithms algorithms(container);
+    if (macOnly ? algorithms.macAvailable() : algorithms.unavailable().empty()) return 0;
+    cLog& log = cLog::instance();
+    log.error(BIG5_MSG("憑證檔的加密演算法無法使用"), macOnly ? "MAC " + algorithms.mac() : algorithms.unavailable());
+    const cSslProviders& providers = cSslProviderState();
+    if (!providers.legacy)
+        log.error(BIG5_MSG("未載入 OpenSSL legacy provider, 模組目錄"), providers.moduleFolder);
+    return TWCA_ERR_PFX_ALGORITHM;
 }
 
 }  // namespace
@@ -69,15 +85,23 @@ int cPkcs12::loadPfxFile(const char* filePath, const char* fileName, const char*
             log.error(BIG5_MSG("憑證檔不是 PKCS#12 格式, 檔名"), path);
             code = TWCA_ERR_PFX_FILE;
         } else if (PKCS12_verify_mac(container.get(), pfxPasswd, -1) != 1) {
-            log.error(BIG5_MSG("PKCS#12 MAC 驗證失敗"));
-            code = TWCA_ERR_PFX_PASSWORD;
+            code = unusableAlgorithm(container.get(), true);
+            if (code == 0) {
+                log.error(BIG5_MSG("PKCS#12 MAC 驗證失敗"));
+                code = TWCA_ERR_PFX_PASSWORD;
+            }
         } else {
             EVP_PKEY* key = nullptr;
             X509* cert = nullptr;
             STACK_OF(X509)* extra = nullptr;
             if (PKCS12_parse(container.get(), pfxPasswd, &key, &cert, &extra) != 1) {
-                log.error(BIG5_MSG("PKCS#12 解析失敗"));
-                code = TWCA_ERR_PFX_PASSWORD;
+                // The MAC proved the password: a file whose encryption this
+                // libcrypto cannot undo is told apart from a wrong password.
+                code = unusableAlgorithm(container.get(), false);
+                if (code == 0) {
+                    log.error(BIG5_MSG("PKCS#12 解析失敗"));
+                    code = TWCA_ERR_PFX_PASSWORD;
+                }
             }
             privateKey.reset(key);
             certificate.reset(cert);

@@ -26,8 +26,10 @@ public:
 
     // Loads filePath + "/" + fileName with the password. 0, 5005 (argument
     // missing or empty), 1102 (file missing, unreadable, not PKCS#12, or
-    // holding no key and certificate) or 5208 (MAC or parse failure: in
-    // practice a wrong password).
+    // holding no key and certificate), 5209 (the MAC's digest, or after a
+    // good MAC the encryption, needs an algorithm the loaded providers lack:
+    // a legacy file without OpenSSL's legacy provider) or 5208 (any other
+    // MAC or parse failure: in practice a wrong password).
     int loadPfxFile(const char* filePath, const char* fileName, const char* pfxPasswd);
 
     // 0 inside the validity period (both ends inclusive, UTC), 5012 before it,

@@ -4,11 +4,34 @@
 #ifndef ORVANE_ENGINE_CSSL_H
 #define ORVANE_ENGINE_CSSL_H
 
+#include <string>
+
 #include <openssl/err.h>
+
+// Names the folder of the program's own files (a wheel's extension modules):
+// when it holds the folder "ossl-modules" (a wheel carries OpenSSL's `legacy`
+// module there), the providers are looked for in that folder at the first
+// cSslInitialise() of the process, provided the OPENSSL_MODULES variable is
+// not set (it still wins; an empty value counts as unset). Otherwise
+// OpenSSL's own default folder is used. Returns false, and changes nothing,
+// once the providers are loaded.
+bool cSslUsePackageModules(const char* packageFolder);
 
 // Loads the `legacy` (RC2-40, 3DES PKCS#12 files) and `default` providers,
 // when present, and registers ciphers and digests. Runs once per process.
 void cSslInitialise();
+
+// What cSslInitialise() found, for messages and the certificate check.
+struct cSslProviders {
+    bool legacy = false;     // the `legacy` provider is loaded
+    bool defaults = false;   // the `default` provider is loaded
+    // Where the modules were looked for: the package's "ossl-modules",
+    // OPENSSL_MODULES, or OpenSSL's built-in folder.
+    std::string moduleFolder;
+    const char* folderFrom = "";  // "package", "OPENSSL_MODULES" or "OpenSSL"
+};
+// Initialises first when needed.
+const cSslProviders& cSslProviderState();
 
 // Text of the first error in OpenSSL's queue (empty when none); the queue is
 // left as it is.
