@@ -59,7 +59,8 @@ def cms_verify(signature_b64, pki, folder):
     run = subprocess.run(["openssl", "cms", "-verify", "-binary", "-inform", "DER", "-in", str(der),
                           "-CAfile", pki["chain_pem"], "-purpose", "any", "-out", str(content)],
                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, universal_newlines=True)
-    print("$ openssl cms -verify -binary -inform DER -in order.p7s -CAfile chain.pem -purpose any")
+    print("$ openssl cms -verify -binary -inform DER -in order.p7s -CAfile %s -purpose any"
+          % Path(pki["chain_pem"]).name)
     print(run.stdout.strip())
     if run.returncode != 0:
         raise SystemExit("openssl cms -verify refused the signature (exit status %d)" % run.returncode)
