@@ -65,6 +65,9 @@ TEST_P(Pkcs12Args, CheckedInOrder) {
 INSTANTIATE_TEST_SUITE_P(Pkcs12, Pkcs12Args, ::testing::ValuesIn(kArgCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Every PKCS#12 file of the fixture, good and broken, with the code it loads
+// with: the engine tests' one statement of the matrix (the facade's tests
+// take one case of each code from it).
 struct FileCase {
     const char* key;
     const char* password;  // nullptr: the right one
