@@ -7,7 +7,7 @@
 #pragma once
 
 namespace orvane {
-namespace account {
+namespace http {
 
 // AccountMargin.__init__
 inline constexpr const char kMarginDoc[] =
@@ -128,5 +128,5 @@ inline constexpr const char kRealProfitLossDoc[] =
     "                - '1': filter cost is 0\n"
     "        ";
 
-}  // namespace account
+}  // namespace http
 }  // namespace orvane
