@@ -31,9 +31,9 @@
 #pragma once
 
 #include "common/ref.h"
+#include "common/text.h"
 
 #include <cstddef>
-#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -203,17 +203,6 @@ private:
         }
         keys_.swap(keys);
         return true;
-    }
-
-    static bool same_text(PyObject* a, PyObject* b) {
-        if (PyUnicode_READY(a) < 0) {
-            PyErr_Clear();
-            return false;
-        }
-        const Py_ssize_t len = PyUnicode_GET_LENGTH(a);
-        if (len != PyUnicode_GET_LENGTH(b) || PyUnicode_KIND(a) != PyUnicode_KIND(b)) return false;
-        return std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b),
-                           static_cast<size_t>(len) * PyUnicode_KIND(a)) == 0;
     }
 
     // Index of the parameter named `key`, trying the position where keyword

@@ -7,7 +7,8 @@
 // `keys()` behave as for a class written in Python.
 //
 // C++ functions are bound to the class as native descriptors:
-//   Instance -> method descriptor (fast method calls; `self` is the instance)
+//   Instance -> method descriptor (fast method calls; `self` is the instance);
+//               an `__init__` is one held by an InitMethod (init_method.h)
 //   Class    -> class-method descriptor (`self` is the class the call went through)
 //   Static   -> staticmethod wrapping a builtin whose `self` is the module
 //   Function -> a builtin whose `self` is the module, wrapped in
@@ -18,6 +19,7 @@
 // Each function is METH_FASTCALL | METH_KEYWORDS and parses with orvane::Params.
 #pragma once
 
+#include "common/init_method.h"
 #include "common/ref.h"
 
 #include <cstring>
@@ -43,8 +45,12 @@ inline PyCFunction fast(F f) {
 // Makes the descriptor for one method of `cls` (a new reference).
 inline PyObject* make_descriptor(PyObject* cls, PyObject* module, PyMethodDef* def, Kind kind) {
     switch (kind) {
-    case Kind::Instance:
-        return PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls), def);
+    case Kind::Instance: {
+        PyObject* d = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(cls), def);
+        // An __init__ keeps its signature readable (see init_method.h).
+        if (!d || std::strcmp(def->ml_name, "__init__") != 0) return d;
+        return new_init_method(d);
+    }
     case Kind::Class:
         return PyDescr_NewClassMethod(reinterpret_cast<PyTypeObject*>(cls), def);
     case Kind::Static: {

@@ -46,7 +46,8 @@ inline bool intern_all(const Interned (&items)[N]) {
     struct Struct {                                                            \
         LIST(ORVANE_INTERNED_MEMBER)                                           \
         bool init() {                                                          \
-            const ::orvane::Interned items[] = {LIST(ORVANE_INTERNED_ENTRY)}; \
-            return ::orvane::intern_all(items);                                \
+            /* named so that no entry's member can hide it */                 \
+            const ::orvane::Interned orvane_table_[] = {LIST(ORVANE_INTERNED_ENTRY)}; \
+            return ::orvane::intern_all(orvane_table_);                        \
         }                                                                      \
     }

@@ -39,13 +39,6 @@ def test_converters_with_odd_values(convert):
     assert "error" in kinds
 
 
-@pytest.mark.parametrize("convert", CONVERTERS, ids=lambda f: f.__name__)
-@pytest.mark.parametrize("args", [(), (1, 2), ("a", "b", "c")])
-def test_converters_argument_counts(convert, args):
-    with pytest.raises(TypeError):
-        convert(*args)
-
-
 @pytest.mark.parametrize("convert, good", [
     (contract.stock_dict_convert, STOCK), (contract.future_dict_convert, FUTURE),
     (contract.option_dict_convert, OPTION)])
@@ -147,12 +140,6 @@ def test_fetch_with_an_unsuccessful_reply(product):
     assert contract.fetch_available_product(client_with({"success": "FALSE", "result": {}}), product) == {}
 
 
-@pytest.mark.parametrize("args", [(), (client_with(),), (client_with(), "S", 1)])
-def test_fetch_argument_counts(args):
-    with pytest.raises(TypeError):
-        contract.fetch_available_product(*args)
-
-
 # ---- account records --------------------------------------------------------------
 
 RECORDS = [
@@ -185,15 +172,6 @@ def test_account_records_with_replies_of_the_wrong_shape(monkeypatch, cls, args,
         value.update()
 
 
-@pytest.mark.parametrize("cls, args, query", RECORDS, ids=lambda x: getattr(x, "__name__", None))
-def test_account_records_argument_counts(cls, args, query, monkeypatch):
-    monkeypatch.setattr(account, query, lambda *a: {"success": "true"})
-    with pytest.raises(TypeError):
-        cls(*args)
-    with pytest.raises(TypeError):
-        cls(*args, Acct(), object(), 1)
-
-
 @pytest.mark.parametrize("cls, args, query", RECORDS[1:3], ids=lambda x: getattr(x, "__name__", None))
 @pytest.mark.parametrize("acct, exc", [(None, AttributeError), (object(), AttributeError),
                                        (types.SimpleNamespace(dict=lambda: {}), KeyError),
@@ -204,39 +182,13 @@ def test_account_objects_without_the_identifiers(monkeypatch, cls, args, query, 
         cls(*args, acct, object())
 
 
-def test_module_functions_with_odd_values():
-    assert account.rm_dict_key({"a": 1, "b": 2}, "a") == {"b": 2}
-    for bad in (None, 1, "x"):
-        with pytest.raises((TypeError, AttributeError, ValueError)):
-            account.rm_dict_key(bad, "a")
-    with pytest.raises(TypeError):
-        account.rm_dict_key()
-    with pytest.raises(TypeError):
-        account.assimilate_type()
+def test_module_functions_with_ten_thousand_keys():
     big = {str(i): i for i in range(10000)}
     assert len(account.rm_dict_key(big, *[str(i) for i in range(5000)])) == 5000
     assert account.assimilate_type(big) == [big]
 
 
 # ---- constant records ---------------------------------------------------------------
-
-def test_constant_with_odd_ops():
-    for ops in (None, 1, "x", [1]):
-        with pytest.raises(TypeError):
-            constant.Constant(ops)
-    with pytest.raises(TypeError):
-        constant.Constant()
-
-
-def test_constant_with_non_text_values():
-    class C(constant.Constant):
-        A = "a"
-        B = 5
-
-    ops = types.SimpleNamespace(A=7, B="b")
-    with pytest.raises(TypeError):
-        C(ops)
-
 
 def test_meta_props_with_odd_keys():
     class P(constant.BaseProps):

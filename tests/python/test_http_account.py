@@ -99,6 +99,9 @@ def test_constructor_takes_keywords(cls, args, query, call, queries):
         cls(*args, ACCOUNT)
     with pytest.raises(TypeError, match="unexpected keyword argument 'extra'"):
         cls(*args, ACCOUNT, CLIENT, extra=1)
+    n = len(params) + 1  # with self
+    with pytest.raises(TypeError, match="takes %d positional arguments but %d were given" % (n, n + 1)):
+        cls(*args, ACCOUNT, CLIENT, 1)
 
 
 def test_funds_stores_client_before_account(queries):

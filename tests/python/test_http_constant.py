@@ -1,5 +1,6 @@
 """orvane.backend.http.constant: MetaProps, BaseProps and Constant."""
 
+import collections.abc
 import gc
 import sys
 import types
@@ -73,14 +74,24 @@ def test_keys_is_lazy():
         next(it)
 
 
-def test_keys_iterator_looks_like_a_generator_expression():
-    it = Side.keys()
-    assert it.__name__ == "genexpr"
-    assert it.__qualname__ == "MetaProps.keys.<locals>.genexpr"
-    assert iter(it) is it
-    assert repr(it).startswith("<generator object MetaProps.keys.<locals>.genexpr at ")
+def test_keys_is_a_whole_generator():
+    g = Side.keys()
+    assert isinstance(g, collections.abc.Generator) and iter(g) is g
+    assert (g.__name__, g.__qualname__) == ("genexpr", "MetaProps.keys.<locals>.genexpr")
+    assert repr(g).startswith("<generator object MetaProps.keys.<locals>.genexpr at ")
     with pytest.raises(TypeError):
-        type(it)()
+        type(g)()
+    assert g.gi_running is False
+    with pytest.raises(TypeError):
+        g.send("x")  # nothing but None goes to a generator that has not started
+    assert g.send(None) == "A"
+    with pytest.raises(KeyError):
+        g.throw(KeyError("k"))
+    assert list(g) == []
+    g = Side.keys()
+    assert next(g) == "A"
+    g.close()
+    assert list(g) == []
 
 
 def test_keys_changed_during_iteration_raises():

@@ -167,8 +167,20 @@ def test_mappings_other_than_dict_read_like_dicts(name, data):
 
 # ---- bad input gives the errors the Python twin gives -----------------------------
 
+
+class KeysFail:
+    """An entry whose keys() raises AttributeError itself."""
+
+    def keys(self):
+        raise AttributeError("keys failed inside")
+
+    def __getitem__(self, key):
+        return key
+
+
 BAD_INPUT = [
     ("stock_dict_convert", None),
+    ("stock_dict_convert", [KeysFail()]),
     ("stock_dict_convert", [None]),
     ("stock_dict_convert", [5]),
     ("stock_dict_convert", [without(stock(), "exchange")]),
@@ -220,6 +232,16 @@ def test_named_errors():
         contract.tw_index_dict_convert({"": "a"})
     with pytest.raises(AttributeError, match="items"):
         contract.option_dict_convert(None)
+
+
+def test_a_non_mapping_entry_is_refused_without_a_second_error(monkeypatch):
+    # Nothing is asked of the entry while its error is pending; the
+    # interpreter would report such a second failure as unraisable.
+    reported = []
+    monkeypatch.setattr(sys, "unraisablehook", reported.append)
+    with pytest.raises(TypeError, match="must be a mapping, not str"):
+        contract.stock_dict_convert(["x"])
+    assert reported == []
 
 
 def test_converter_arguments_are_positional_only():
@@ -307,6 +329,7 @@ def test_futopt_request_documentation():
     lambda: contract._list_stock_code(client=Client()),
     lambda: contract._list_futopt_code("F", True),
     lambda: contract._list_futopt_code("F", True, Client(), x=1),
+    lambda: contract.fetch_available_product(),
     lambda: contract.fetch_available_product(Client()),
     lambda: contract.fetch_available_product(Client(), "S", "x"),
 ])

@@ -7,19 +7,20 @@
 // service's message and the payload. The six classes differ only in their
 // parameters, their query call, their payload and their text form, which the
 // table `kRecords` describes; the methods are templates over that table.
-#include "common/names.h"
 #include "backend/http/account_docs.h"
 #include "backend/http/mapping.h"
-#include "backend/http/text.h"
+#include "backend/http/str_methods.h"
 #include "common/args.h"
 #include "common/classes.h"
+#include "common/names.h"
+#include "common/text.h"
 
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace orvane {
-namespace account {
+namespace http {
 namespace {
 
 enum class Payload { Body, BodyList, Funds, Unreal, Real };
@@ -65,81 +66,60 @@ Record kRecords[] = {
 constexpr int kNumRecords = sizeof(kRecords) / sizeof(kRecords[0]);
 
 // Interned names, made at module initialisation and kept for the process.
-struct Names {
-    PyObject* attrs[kNumRecords][8];  // "_" + parameter name, per record
-    PyObject* query[kNumRecords];
-    PyObject *status, *msg_attr, *accountid, *data, *account, *success, *result, *msg, *body, *get,
-        *lower, *true_, *dict, *broker_id, *account_id, *update, *class_, *name_, *items, *rm_dict_key,
-        *assimilate_type, *summary, *detail, *empty, *lparen, *rparen, *newline, *profit_sums,
-        *profit_sum, *profit_details, *unreal_sums, *unreal_sum, *unreal_details;
-} names;
+#define ACCOUNT_NAMES(X)                                                                       \
+    /* Attributes of the records. */                                                          \
+    X(status, "_status") X(msg_attr, "_msg") X(accountid, "_accountid") X(data, "_data")       \
+    X(account, "_account") X(class_, "__class__") X(name_, "__name__")                         \
+    /* Keys of the replies and of the account's dict(). */                                   \
+    X(success, "success") X(result, "result") X(msg, "msg") X(body, "body")                   \
+    X(broker_id, "broker_id") X(account_id, "account_id") X(summary, "summary")               \
+    X(detail, "detail") X(profit_sums, "profit_sums") X(profit_sum, "profit_sum")             \
+    X(profit_details, "profit_details") X(unreal_sums, "unreal_sums")                         \
+    X(unreal_sum, "unreal_sum") X(unreal_details, "unreal_details")                           \
+    /* Methods called and module-level names looked up at each call. */                      \
+    X(get, "get") X(lower, "lower") X(dict, "dict") X(update, "update") X(items, "items")     \
+    X(rm_dict_key, "rm_dict_key") X(assimilate_type, "assimilate_type")                       \
+    /* Fixed texts. */                                                                        \
+    X(true_, "true") X(empty, "") X(lparen, "(") X(rparen, ")") X(newline, "\n")
+
+ORVANE_INTERNED(Names, ACCOUNT_NAMES);
+Names names;
+
+// The names made from the record table: "_" + each parameter name (the
+// attribute it is stored in) and the query function's name, per record.
+PyObject* attr_names[kNumRecords][8];
+PyObject* query_names[kNumRecords];
 
 PyObject* module_dict;  // the module's namespace (a strong reference kept for the process)
 
 bool init_names() {
-    Names& n = names;
     for (int r = 0; r < kNumRecords; ++r) {
         for (Py_ssize_t i = 0; i < kRecords[r].params.size(); ++i) {
             std::string attr = std::string("_") + kRecords[r].params.name(i);
-            if (!intern(n.attrs[r][i], attr.c_str())) return false;
+            if (!intern(attr_names[r][i], attr.c_str())) return false;
         }
-        if (!intern(n.query[r], kRecords[r].query)) return false;
+        if (!intern(query_names[r], kRecords[r].query)) return false;
     }
-    const Interned items[] = {
-        {&n.status, "_status"},
-        {&n.msg_attr, "_msg"},
-        {&n.accountid, "_accountid"},
-        {&n.data, "_data"},
-        {&n.account, "_account"},
-        {&n.success, "success"},
-        {&n.result, "result"},
-        {&n.msg, "msg"},
-        {&n.body, "body"},
-        {&n.get, "get"},
-        {&n.lower, "lower"},
-        {&n.true_, "true"},
-        {&n.dict, "dict"},
-        {&n.broker_id, "broker_id"},
-        {&n.account_id, "account_id"},
-        {&n.update, "update"},
-        {&n.class_, "__class__"},
-        {&n.name_, "__name__"},
-        {&n.items, "items"},
-        {&n.rm_dict_key, "rm_dict_key"},
-        {&n.assimilate_type, "assimilate_type"},
-        {&n.summary, "summary"},
-        {&n.detail, "detail"},
-        {&n.empty, ""},
-        {&n.lparen, "("},
-        {&n.rparen, ")"},
-        {&n.newline, "\n"},
-        {&n.profit_sums, "profit_sums"},
-        {&n.profit_sum, "profit_sum"},
-        {&n.profit_details, "profit_details"},
-        {&n.unreal_sums, "unreal_sums"},
-        {&n.unreal_sum, "unreal_sum"},
-        {&n.unreal_details, "unreal_details"},
-    };
-    return intern_all(items);
+    return names.init();
 }
 
 // `m.get(key, <new empty dict>)`
 PyObject* get_or_dict(PyObject* m, PyObject* key) {
     Ref dflt = Ref::steal(PyDict_New());
     if (!dflt) return nullptr;
-    return http::get(m, names.get, key, dflt.get());
+    return get(m, names.get, key, dflt.get());
 }
 
 // `m.get(key, <new empty list>)`
 PyObject* get_or_list(PyObject* m, PyObject* key) {
     Ref dflt = Ref::steal(PyList_New(0));
     if (!dflt) return nullptr;
-    return http::get(m, names.get, key, dflt.get());
+    return get(m, names.get, key, dflt.get());
 }
 
 // `resp.get("success", "").lower() == "true"`
 PyObject* success_flag(PyObject* resp) {
-    Ref success = Ref::steal(http::get(resp, names.get, names.success, names.empty));
+    Ref success = Ref::steal(get(resp, names.get, names.success, names.empty));
     if (!success) return nullptr;
     Ref lowered = Ref::steal(call_method(success.get(), names.lower, nullptr, 0));
     if (!lowered) return nullptr;
@@ -154,25 +134,17 @@ PyObject* account_id_text(PyObject* self) {
     if (!account) return nullptr;
     Ref mapping = Ref::steal(call_method(account.get(), names.dict, nullptr, 0));
     if (!mapping) return nullptr;
-    Ref kw = Ref::steal(http::kwargs_of(mapping.get(), http::kFormatFn));
+    Ref kw = Ref::steal(kwargs_of(mapping.get(), kFormatFn));
     if (!kw) return nullptr;
-    Ref broker = Ref::steal(http::field(kw.get(), names.broker_id));
+    Ref broker = Ref::steal(field(kw.get(), names.broker_id));
     if (!broker) return nullptr;
-    Ref broker_text = Ref::steal(http::format_field(broker.get(), names.empty));
+    Ref broker_text = Ref::steal(format_field(broker.get(), names.empty));
     if (!broker_text) return nullptr;
-    Ref acc = Ref::steal(http::field(kw.get(), names.account_id));
+    Ref acc = Ref::steal(field(kw.get(), names.account_id));
     if (!acc) return nullptr;
-    Ref acc_text = Ref::steal(http::format_field(acc.get(), names.empty));
+    Ref acc_text = Ref::steal(format_field(acc.get(), names.empty));
     if (!acc_text) return nullptr;
-    return http::concat({broker_text.get(), acc_text.get()});
-}
-
-// Calls the module-level function `name` with positional arguments, holding
-// it while it runs (the code it runs may rebind the name).
-PyObject* call_global(PyObject* name, PyObject* const* args, size_t nargs) {
-    Ref fn = Ref::borrow(global(module_dict, name));
-    if (!fn) return nullptr;
-    return vectorcall(fn.get(), args, nargs, nullptr);
+    return concat({broker_text.get(), acc_text.get()});
 }
 
 // {"summary": [...], "detail": [...]} of a profit-and-loss reply's result.
@@ -184,26 +156,26 @@ PyObject* pnl_payload(PyObject* result, PyObject* sums_key, PyObject* sum_key, P
 
     Ref summary = Ref::steal(PyList_New(0));
     if (!summary) return nullptr;
-    bool ok = http::for_each(entries.get(), [&](PyObject* entry) {
+    bool ok = for_each(entries.get(), [&](PyObject* entry) {
         const int has = PySequence_Contains(entry, details_key);
         if (has <= 0) return has == 0;
         PyObject* args[2] = {entry, details_key};
-        Ref trimmed = Ref::steal(call_global(names.rm_dict_key, args, 2));
+        Ref trimmed = Ref::steal(call_global(module_dict, names.rm_dict_key, args, 2));
         return trimmed && PyList_Append(summary.get(), trimmed.get()) == 0;
     });
     if (!ok) return nullptr;
 
     Ref detail = Ref::steal(PyList_New(0));
     if (!detail) return nullptr;
-    ok = http::for_each(entries.get(), [&](PyObject* entry) {
+    ok = for_each(entries.get(), [&](PyObject* entry) {
         const int has = PySequence_Contains(entry, details_key);
         if (has <= 0) return has == 0;
-        Ref details = Ref::steal(http::getitem(entry, details_key));
+        Ref details = Ref::steal(getitem(entry, details_key));
         if (!details) return false;
-        return http::for_each_item(details.get(), names.items, [&](PyObject*, PyObject* value) {
-            Ref rows = Ref::steal(call_global(names.assimilate_type, &value, 1));
+        return for_each_item(details.get(), names.items, [&](PyObject*, PyObject* value) {
+            Ref rows = Ref::steal(call_global(module_dict, names.assimilate_type, &value, 1));
             if (!rows) return false;
-            return http::for_each(rows.get(),
+            return for_each(rows.get(),
                                   [&](PyObject* row) { return PyList_Append(detail.get(), row) == 0; });
         });
     });
@@ -227,7 +199,7 @@ PyObject* payload(Payload kind, PyObject* result) {
         Ref dflt = Ref::steal(PyList_New(1));
         if (!dflt) return nullptr;
         PyList_SET_ITEM(dflt.get(), 0, one.release());
-        return http::get(result, n.get, n.body, dflt.get());
+        return get(result, n.get, n.body, dflt.get());
     }
     case Payload::Funds: {
         Ref sums = Ref::steal(get_or_dict(result, n.profit_sums));
@@ -255,18 +227,18 @@ PyObject* record_update(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyOb
         std::vector<PyObject*> args;
         for (int idx : rec.call) {
             values.push_back(idx == kEmptyText ? Ref::borrow(n.empty)
-                                               : Ref::steal(PyObject_GetAttr(self, n.attrs[R][idx])));
+                                               : Ref::steal(PyObject_GetAttr(self, attr_names[R][idx])));
             if (!values.back()) return nullptr;
             args.push_back(values.back().get());
         }
-        Ref resp = Ref::steal(call_global(n.query[R], args.data(), args.size()));
+        Ref resp = Ref::steal(call_global(module_dict, query_names[R], args.data(), args.size()));
         if (!resp) return nullptr;
 
         Ref status = Ref::steal(success_flag(resp.get()));
         if (!status || PyObject_SetAttr(self, n.status, status.get()) < 0) return nullptr;
         Ref result = Ref::steal(get_or_dict(resp.get(), n.result));
         if (!result) return nullptr;
-        Ref msg = Ref::steal(http::get(result.get(), n.get, n.msg, n.empty));
+        Ref msg = Ref::steal(get(result.get(), n.get, n.msg, n.empty));
         if (!msg || PyObject_SetAttr(self, n.msg_attr, msg.get()) < 0) return nullptr;
         if (rec.has_accountid) {
             Ref id = Ref::steal(account_id_text(self));
@@ -285,7 +257,7 @@ PyObject* record_init(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         Args<8> a;
         if (!rec.params.parse(args, nargs, kwnames, a)) return nullptr;
         for (int idx : rec.store)
-            if (PyObject_SetAttr(self, names.attrs[R][idx], a[idx]) < 0) return nullptr;
+            if (PyObject_SetAttr(self, attr_names[R][idx], a[idx]) < 0) return nullptr;
         Ref r = Ref::steal(call_method(self, names.update, nullptr, 0));
         if (!r) return nullptr;
         Py_RETURN_NONE;
@@ -310,8 +282,8 @@ PyObject* record_repr(PyObject* self, PyObject* const*, Py_ssize_t nargs, PyObje
         Ref account_text = Ref::steal(PyObject_Format(account.get(), n.empty));
         if (!account_text) return nullptr;
         if (kRecords[R].repr == Repr::TwoLines)
-            return http::concat({name_text.get(), n.newline, account_text.get()});
-        return http::concat({name_text.get(), n.lparen, account_text.get(), n.rparen});
+            return concat({name_text.get(), n.newline, account_text.get()});
+        return concat({name_text.get(), n.lparen, account_text.get(), n.rparen});
     });
 }
 
@@ -381,7 +353,7 @@ PyObject* rm_dict_key(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObj
             PyErr_SetString(PyExc_TypeError, "rm_dict_key() missing 1 required positional argument: 'd'");
             return nullptr;
         }
-        Ref copy = Ref::steal(http::kwargs_copy(d.get(), "dict()"));
+        Ref copy = Ref::steal(kwargs_copy(d.get(), "dict()"));
         if (!copy) return nullptr;
         for (Py_ssize_t i = 1; i < nargs; ++i)
             if (PyDict_DelItem(copy.get(), args[i]) < 0) return nullptr;
@@ -434,9 +406,9 @@ PyObject* init_module() {
 }
 
 }  // namespace
-}  // namespace account
+}  // namespace http
 }  // namespace orvane
 
 ORVANE_MODINIT PyInit_account(void) {
-    return orvane::guarded([] { return orvane::account::init_module(); });
+    return orvane::guarded([] { return orvane::http::init_module(); });
 }

@@ -6,8 +6,17 @@
 // texts keep their exact blanks, including the trailing ones on some lines.
 #pragma once
 
+// The stock types both profit-and-loss records take, one per line after
+// `indent` (the two texts indent them differently).
+#define ORVANE_STOCK_TYPES(indent)  \
+    indent "- 'A': 全部\n"          \
+    indent "- '0': 現-上市櫃\n"     \
+    indent "- '1': 資\n"            \
+    indent "- '2': 券\n"            \
+    indent "- 'R': 興櫃 \n"
+
 namespace orvane {
-namespace account {
+namespace http {
 
 // AccountMargin.__init__
 inline constexpr const char kMarginDoc[] =
@@ -87,11 +96,7 @@ inline constexpr const char kUnRealProfitLossDoc[] =
     "__init__($self, stock_type, currency, action, account, client)\n--\n\n"
     "\n"
     "        stock_type (str):\n"
-    "            - 'A': 全部\n"
-    "            - '0': 現-上市櫃\n"
-    "            - '1': 資\n"
-    "            - '2': 券\n"
-    "            - 'R': 興櫃 \n"
+    ORVANE_STOCK_TYPES("            ")
     "        currency (str):\n"
     "            - A: 全部\n"
     "            - NTD: 新台幣\n"
@@ -108,11 +113,7 @@ inline constexpr const char kRealProfitLossDoc[] =
     "__init__($self, stock_type, start_date, end_date, currency, action, account, client)\n--\n\n"
     "\n"
     "            stock_type (str):\n"
-    "                - 'A': 全部\n"
-    "                - '0': 現-上市櫃\n"
-    "                - '1': 資\n"
-    "                - '2': 券\n"
-    "                - 'R': 興櫃 \n"
+    ORVANE_STOCK_TYPES("                ")
     "            start_date (str):\n"
     "                the start date of query range format with %Y%m%d\n"
     "                ex: 20180201\n"
@@ -128,5 +129,5 @@ inline constexpr const char kRealProfitLossDoc[] =
     "                - '1': filter cost is 0\n"
     "        ";
 
-}  // namespace account
+}  // namespace http
 }  // namespace orvane

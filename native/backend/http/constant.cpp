@@ -11,36 +11,34 @@
 // (classes.h Kind::Function), so MetaProps.__getitem__(cls=C, key="A") works
 // as it does for a Python method. keys() returns a generator that reads the
 // class namespace when iteration begins; see keys_iter.h.
-#include "common/names.h"
 #include "backend/http/keys_iter.h"
 #include "backend/http/mapping.h"
-#include "backend/http/text.h"
+#include "backend/http/str_methods.h"
 #include "common/args.h"
 #include "common/classes.h"
+#include "common/names.h"
+#include "common/text.h"
 
 namespace orvane {
-namespace constant {
+namespace http {
 namespace {
 
-struct Names {
-    PyObject *dict_, *name_, *underscore, *dunder, *startswith, *items, *empty, *lparen, *rparen,
-        *comma;
-    PyObject* vars;  // builtins.vars, taken at import
-} names;
+#define CONSTANT_NAMES(X)                                                               \
+    X(dict_, "__dict__") X(name_, "__name__") X(underscore, "_") X(dunder, "__")          \
+    X(startswith, "startswith") X(items, "items") X(empty, "") X(lparen, "(") X(rparen, ")") \
+    X(comma, ", ")
+
+ORVANE_INTERNED(Names, CONSTANT_NAMES);
+Names names;
+
+PyObject* builtin_vars;  // builtins.vars, taken at import and kept for the process
 
 bool init_names() {
-    Names& n = names;
-    const orvane::Interned items[] = {
-        {&n.dict_, "__dict__"}, {&n.name_, "__name__"},     {&n.underscore, "_"},
-        {&n.dunder, "__"},      {&n.startswith, "startswith"}, {&n.items, "items"},
-        {&n.empty, ""},         {&n.lparen, "("},           {&n.rparen, ")"},
-        {&n.comma, ", "},
-    };
-    if (!orvane::intern_all(items)) return false;
+    if (!names.init()) return false;
     Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
     if (!builtins) return false;
-    n.vars = PyObject_GetAttrString(builtins.get(), "vars");
-    return n.vars != nullptr;
+    builtin_vars = PyObject_GetAttrString(builtins.get(), "vars");
+    return builtin_vars != nullptr;
 }
 
 // ---- Constant ---------------------------------------------------------------
@@ -63,13 +61,13 @@ PyObject* constant_init(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         if (!constant_init_params.parse(args, nargs, kwnames, a)) return nullptr;
         PyObject* ops = a[0];
         const Names& n = names;
-        Ref attrs = Ref::steal(call1(n.vars, ops));
+        Ref attrs = Ref::steal(call1(builtin_vars, ops));
         if (!attrs) return nullptr;
         // share_attrs: every entry of vars(ops) whose key does not start with "__"
         Ref share = Ref::steal(PyDict_New());
         if (!share) return nullptr;
-        if (!http::for_each_item(attrs.get(), n.items, [&](PyObject* k, PyObject* v) {
-                const int dunder = http::starts_with_underscores(k, 2, n.dunder, n.startswith);
+        if (!for_each_item(attrs.get(), n.items, [&](PyObject* k, PyObject* v) {
+                const int dunder = starts_with_underscores(k, 2, n.dunder, n.startswith);
                 if (dunder < 0) return false;
                 return dunder || PyDict_SetItem(share.get(), k, v) == 0;
             }))
@@ -102,8 +100,8 @@ PyObject* public_names(PyObject* cls) {
     if (!ns) return nullptr;
     Ref out = Ref::steal(PyList_New(0));
     if (!out) return nullptr;
-    const bool ok = http::for_each(ns.get(), [&](PyObject* key) {
-        const int priv = http::starts_with_underscores(key, 1, names.underscore, names.startswith);
+    const bool ok = for_each(ns.get(), [&](PyObject* key) {
+        const int priv = starts_with_underscores(key, 1, names.underscore, names.startswith);
         if (priv < 0) return false;
         return priv || PyList_Append(out.get(), key) == 0;
     });
@@ -122,13 +120,13 @@ PyObject* meta_repr(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
         if (!keys) return nullptr;
         Ref name = Ref::steal(PyObject_GetAttr(cls, n.name_));
         if (!name) return nullptr;
-        const int priv = http::starts_with_underscores(name.get(), 1, n.underscore, n.startswith);
+        const int priv = starts_with_underscores(name.get(), 1, n.underscore, n.startswith);
         if (priv < 0) return nullptr;
-        Ref shown = Ref::steal(http::format_field(priv ? n.empty : name.get(), n.empty));
+        Ref shown = Ref::steal(format_field(priv ? n.empty : name.get(), n.empty));
         if (!shown) return nullptr;
         Ref joined = Ref::steal(PyUnicode_Join(n.comma, keys.get()));
         if (!joined) return nullptr;
-        return http::concat({shown.get(), n.lparen, joined.get(), n.rparen});
+        return concat({shown.get(), n.lparen, joined.get(), n.rparen});
     });
 }
 
@@ -196,9 +194,9 @@ PyObject* init_module() {
 }
 
 }  // namespace
-}  // namespace constant
+}  // namespace http
 }  // namespace orvane
 
 ORVANE_MODINIT PyInit_constant(void) {
-    return orvane::guarded([] { return orvane::constant::init_module(); });
+    return orvane::guarded([] { return orvane::http::init_module(); });
 }

@@ -6,70 +6,39 @@
 // `log` in the module's namespace at each call, so whatever is bound there at
 // that moment is what runs (the host package and its tests replace them). The
 // object found is held while it runs, as the code it runs may rebind the name.
-#include "common/names.h"
 #include "backend/http/contract_convert.h"
+#include "backend/http/contract_names.h"
 #include "backend/http/mapping.h"
-#include "backend/http/text.h"
+#include "backend/http/str_methods.h"
 #include "common/args.h"
 #include "common/classes.h"
+#include "common/text.h"
 
 namespace orvane {
-namespace contract {
+namespace http {
 namespace {
 
-struct FetchNames {
-    PyObject *session, *s_list_code_uri, *index_list_code_uri, *f_list_code_uri, *result, *content,
-        *msg, *success, *true_, *no_data, *code_key, *type_key, *contract, *delivery, *error, *log,
-        *list_stock_code, *list_futopt_code, *list_tw_index_code, *stock_convert, *future_convert,
-        *option_convert, *index_convert, *futopt_kwnames, *json_kwnames, *not_supported_head, *not_supported_tail;
-} fn_names;
+// Keyword names of the requests, made at module initialisation.
+PyObject* futopt_kwnames;  // ("product_type", "detail", "client")
+PyObject* json_kwnames;    // ("json",)
 
-bool init_fetch_names() {
-    FetchNames& f = fn_names;
-    const orvane::Interned items[] = {
-        {&f.session, "session"},
-        {&f.s_list_code_uri, "s_list_code_uri"},
-        {&f.index_list_code_uri, "index_list_code_uri"},
-        {&f.f_list_code_uri, "f_list_code_uri"},
-        {&f.result, "result"},
-        {&f.content, "content"},
-        {&f.msg, "msg"},
-        {&f.success, "success"},
-        {&f.true_, "true"},
-        {&f.no_data, "查無資料"},
-        {&f.code_key, "code"},
-        {&f.type_key, "type"},
-        {&f.contract, "contract"},
-        {&f.delivery, "delivery"},
-        {&f.error, "error"},
-        {&f.log, "log"},
-        {&f.list_stock_code, "_list_stock_code"},
-        {&f.list_futopt_code, "_list_futopt_code"},
-        {&f.list_tw_index_code, "_list_tw_index_code"},
-        {&f.stock_convert, "stock_dict_convert"},
-        {&f.future_convert, "future_dict_convert"},
-        {&f.option_convert, "option_dict_convert"},
-        {&f.index_convert, "tw_index_dict_convert"},
-        {&f.not_supported_head, "Product Type: "},
-        {&f.not_supported_tail, " not supported."},
-    };
-    if (!orvane::intern_all(items)) return false;
-    f.futopt_kwnames = Py_BuildValue("(sss)", "product_type", "detail", "client");
-    f.json_kwnames = Py_BuildValue("(s)", "json");
-    return f.futopt_kwnames && f.json_kwnames;
+bool init_kwnames() {
+    futopt_kwnames = Py_BuildValue("(sss)", "product_type", "detail", "client");
+    json_kwnames = Py_BuildValue("(s)", "json");
+    return futopt_kwnames && json_kwnames;
 }
 
 // `log.error(message)`, with `log` looked up in the module namespace now.
 bool log_error(PyObject* module, PyObject* message) {
-    Ref log = Ref::borrow(global(PyModule_GetDict(module), fn_names.log));
+    Ref log = Ref::borrow(global(PyModule_GetDict(module), names.log));
     if (!log) return false;
-    Ref r = Ref::steal(call_method(log.get(), fn_names.error, &message, 1));
+    Ref r = Ref::steal(call_method(log.get(), names.error, &message, 1));
     return static_cast<bool>(r);
 }
 
 // `client.session.<method>` and `client.<uri>`, read in that order.
 bool session_call_parts(PyObject* client, PyObject* method, PyObject* uri_name, Ref& bound, Ref& uri) {
-    Ref session = Ref::steal(PyObject_GetAttr(client, fn_names.session));
+    Ref session = Ref::steal(PyObject_GetAttr(client, names.session));
     if (!session) return false;
     bound = Ref::steal(PyObject_GetAttr(session.get(), method));
     if (!bound) return false;
@@ -87,11 +56,11 @@ PyObject* get_json(PyObject* client, PyObject* uri_name) {
 }
 
 PyObject* list_stock_code(PyObject*, PyObject* client) {
-    return guarded([&] { return get_json(client, fn_names.s_list_code_uri); });
+    return guarded([&] { return get_json(client, names.s_list_code_uri); });
 }
 
 PyObject* list_tw_index_code(PyObject*, PyObject* client) {
-    return guarded([&] { return get_json(client, fn_names.index_list_code_uri); });
+    return guarded([&] { return get_json(client, names.index_list_code_uri); });
 }
 
 Params futopt_params("_list_futopt_code", {"product_type", "detail", "client"}, 3);
@@ -104,15 +73,15 @@ PyObject* list_futopt_code(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
         const int truth = PyObject_IsTrue(detail);
         if (truth < 0) return nullptr;
         Ref payload = Ref::steal(PyDict_New());
-        if (!payload || PyDict_SetItem(payload.get(), fn_names.code_key, product_type) < 0 ||
-            PyDict_SetItem(payload.get(), fn_names.type_key,
-                           truth ? fn_names.contract : fn_names.delivery) < 0)
+        if (!payload || PyDict_SetItem(payload.get(), names.code, product_type) < 0 ||
+            PyDict_SetItem(payload.get(), names.type_key,
+                           truth ? names.contract : names.delivery) < 0)
             return nullptr;
         Ref post, uri;
-        if (!session_call_parts(client, names.post, fn_names.f_list_code_uri, post, uri)) return nullptr;
+        if (!session_call_parts(client, names.post, names.f_list_code_uri, post, uri)) return nullptr;
         PyObject* call_args[3] = {nullptr, uri.get(), payload.get()};
         Ref reply = Ref::steal(vectorcall(post.get(), call_args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                          fn_names.json_kwnames));
+                                          json_kwnames));
         if (!reply) return nullptr;
         return call_method(reply.get(), names.json, nullptr, 0);
     });
@@ -130,79 +99,74 @@ PyObject* fetch_available_product(PyObject* self, PyObject* const* args, Py_ssiz
         Args<2> a;
         if (!fetch_params.parse(args, nargs, kwnames, a)) return nullptr;
         PyObject *client = a[0], *product_type = a[1];
-        const FetchNames& f = fn_names;
+        const Names& n = names;
         PyObject* md = PyModule_GetDict(self);
         Ref resp, contracts;
         PyObject* converter_name;
         if (is_code(product_type, "S")) {
-            Ref request = Ref::borrow(global(md, f.list_stock_code));
-            if (!request) return nullptr;
-            resp = Ref::steal(call1(request.get(), client));
+            resp = Ref::steal(call_global(md, n.list_stock_code, &client, 1));
             if (!resp) return nullptr;
             Ref empty_list = Ref::steal(PyList_New(0));
             if (!empty_list) return nullptr;
-            contracts = Ref::steal(http::get(resp.get(), names.get, f.result, empty_list.get()));
+            contracts = Ref::steal(get(resp.get(), n.get, n.result, empty_list.get()));
             if (!contracts) return nullptr;
             if (PyDict_Check(contracts.get())) {
                 // contracts.get("msg") == "查無資料" means the service has nothing to list
                 Ref msg;
                 if (PyDict_CheckExact(contracts.get())) {
-                    PyObject* m = PyDict_GetItemWithError(contracts.get(), f.msg);
+                    PyObject* m = PyDict_GetItemWithError(contracts.get(), n.msg);
                     if (!m && PyErr_Occurred()) return nullptr;
                     msg = Ref::borrow(m ? m : Py_None);
                 } else {
-                    msg = Ref::steal(call_method(contracts.get(), names.get, &f.msg, 1));
+                    msg = Ref::steal(call_method(contracts.get(), n.get, &n.msg, 1));
                     if (!msg) return nullptr;
                 }
-                const int none = PyObject_RichCompareBool(msg.get(), f.no_data, Py_EQ);
+                const int none = PyObject_RichCompareBool(msg.get(), n.no_data, Py_EQ);
                 if (none < 0) return nullptr;
                 if (none) contracts = std::move(empty_list);
             }
-            converter_name = f.stock_convert;
+            converter_name = n.stock_convert;
         } else if (is_code(product_type, "F") || is_code(product_type, "O")) {
-            Ref request = Ref::borrow(global(md, f.list_futopt_code));
+            Ref request = Ref::borrow(global(md, n.list_futopt_code));
             if (!request) return nullptr;
             PyObject* call_args[3] = {product_type, Py_True, client};
-            resp = Ref::steal(vectorcall(request.get(), call_args, 0, f.futopt_kwnames));
+            resp = Ref::steal(vectorcall(request.get(), call_args, 0, futopt_kwnames));
             if (!resp) return nullptr;
             Ref empty = Ref::steal(PyDict_New());
             if (!empty) return nullptr;
-            Ref result = Ref::steal(http::get(resp.get(), names.get, f.result, empty.get()));
+            Ref result = Ref::steal(get(resp.get(), n.get, n.result, empty.get()));
             if (!result) return nullptr;
             empty = Ref::steal(PyDict_New());
             if (!empty) return nullptr;
-            contracts = Ref::steal(http::get(result.get(), names.get, f.content, empty.get()));
+            contracts = Ref::steal(get(result.get(), n.get, n.content, empty.get()));
             if (!contracts) return nullptr;
-            converter_name = is_code(product_type, "F") ? f.future_convert : f.option_convert;
+            converter_name = is_code(product_type, "F") ? n.future_convert : n.option_convert;
         } else if (is_code(product_type, "I")) {
-            Ref request = Ref::borrow(global(md, f.list_tw_index_code));
-            if (!request) return nullptr;
-            resp = Ref::steal(call1(request.get(), client));
+            resp = Ref::steal(call_global(md, n.list_tw_index_code, &client, 1));
             if (!resp) return nullptr;
             Ref empty = Ref::steal(PyDict_New());
             if (!empty) return nullptr;
-            contracts = Ref::steal(http::get(resp.get(), names.get, f.result, empty.get()));
+            contracts = Ref::steal(get(resp.get(), n.get, n.result, empty.get()));
             if (!contracts) return nullptr;
-            converter_name = f.index_convert;
+            converter_name = n.index_convert;
         } else {
             // "Product Type: {} not supported.".format(product_type)
-            Ref shown = Ref::steal(PyObject_Format(product_type, names.empty));
+            Ref shown = Ref::steal(PyObject_Format(product_type, n.empty));
             if (!shown) return nullptr;
-            Ref message = Ref::steal(http::concat({f.not_supported_head, shown.get(), f.not_supported_tail}));
+            Ref message = Ref::steal(concat({n.not_supported_head, shown.get(), n.not_supported_tail}));
             if (!message || !log_error(self, message.get())) return nullptr;
             return PyDict_New();
         }
 
-        Ref success = Ref::steal(http::get(resp.get(), names.get, f.success, names.empty));
+        Ref success = Ref::steal(get(resp.get(), n.get, n.success, n.empty));
         if (!success) return nullptr;
-        Ref lowered = Ref::steal(call_method(success.get(), names.lower, nullptr, 0));
+        Ref lowered = Ref::steal(call_method(success.get(), n.lower, nullptr, 0));
         if (!lowered) return nullptr;
-        const int ok = PyObject_RichCompareBool(lowered.get(), f.true_, Py_EQ);
+        const int ok = PyObject_RichCompareBool(lowered.get(), n.true_, Py_EQ);
         if (ok < 0) return nullptr;
         if (ok) {
-            Ref converter = Ref::borrow(global(md, converter_name));
-            if (!converter) return nullptr;
-            return call1(converter.get(), contracts.get());
+            PyObject* arg = contracts.get();
+            return call_global(md, converter_name, &arg, 1);
         }
         if (!log_error(self, resp.get())) return nullptr;
         return PyDict_New();
@@ -237,7 +201,7 @@ PyModuleDef module_def = {
 };
 
 PyObject* init_module() {
-    if (!init_names() || !init_fetch_names()) return nullptr;
+    if (!init_names() || !init_kwnames()) return nullptr;
     Ref module = Ref::steal(PyModule_Create(&module_def));
     if (!module) return nullptr;
     if (!import_from(module.get(), "orvane.utils", {"log"})) return nullptr;
@@ -250,9 +214,9 @@ PyObject* init_module() {
 }
 
 }  // namespace
-}  // namespace contract
+}  // namespace http
 }  // namespace orvane
 
 ORVANE_MODINIT PyInit_contract(void) {
-    return orvane::guarded([] { return orvane::contract::init_module(); });
+    return orvane::guarded([] { return orvane::http::init_module(); });
 }

@@ -13,12 +13,12 @@
 #include "backend/http/contract_convert.h"
 
 #include "backend/http/mapping.h"
-#include "backend/http/text.h"
+#include "backend/http/str_methods.h"
 
 #include <cstring>
 
 namespace orvane {
-namespace contract {
+namespace http {
 
 Names names;
 
@@ -71,8 +71,8 @@ public:
     PyObject* to_float(PyObject* v) {
         if (PyFloat_CheckExact(v)) return new_ref(v);
         if (!PyUnicode_CheckExact(v)) return PyNumber_Float(v);
-        if (!http::ready(v)) return nullptr;
-        if (last_text_ && http::same_text(v, last_text_.get())) return new_ref(last_float_.get());
+        if (!text_ready(v)) return nullptr;
+        if (last_text_ && same_text(v, last_text_.get())) return new_ref(last_float_.get());
         double whole;
         PyObject* f = plain_integer(v, whole) ? PyFloat_FromDouble(whole) : PyNumber_Float(v);
         if (f) {
@@ -114,7 +114,7 @@ public:
         }
         for (Key key : need) {
             if (!found[key] || !PyUnicode_CheckExact(found[key])) return false;
-            if (!http::ready(found[key])) {
+            if (!text_ready(found[key])) {
                 PyErr_Clear();  // the key-by-key path meets the same text again
                 return false;
             }
@@ -158,12 +158,12 @@ private:
         // Comparing ready exact str objects runs no Python code, so the walk
         // cannot see the dict change under it.
         while (PyDict_Next(entry, &pos, &k, &v)) {
-            if (!PyUnicode_CheckExact(k) || !http::ready(k)) {
+            if (!PyUnicode_CheckExact(k) || !text_ready(k)) {
                 PyErr_Clear();
                 continue;
             }
             for (int i = 0; i < kNumKeys; ++i) {
-                if (keys_[i] == names.key[i] && k != names.key[i] && http::same_text(k, names.key[i])) {
+                if (keys_[i] == names.key[i] && k != names.key[i] && same_text(k, names.key[i])) {
                     owned_[i] = Ref::borrow(k);
                     keys_[i] = k;
                     break;
@@ -189,7 +189,7 @@ PyObject* symbol_of(EntryReader& rd, PyObject* entry, const Key (&fields)[N]) {
     for (size_t i = 0; i < N; ++i) {
         Ref f = Ref::steal(http::field(kw.get(), rd.key(fields[i])));
         if (!f) return nullptr;
-        parts[i] = Ref::steal(http::format_field(f.get(), names.empty));
+        parts[i] = Ref::steal(format_field(f.get(), names.empty));
         if (!parts[i]) return nullptr;
         raw[i] = parts[i].get();
     }
@@ -288,10 +288,10 @@ PyObject* option_symbol(EntryReader& rd, PyObject* entry) {
     for (int i = 0; i < 3; ++i) {
         Ref f = Ref::steal(http::field(kw.get(), rd.key(fields[i])));
         if (!f) return nullptr;
-        parts[i] = Ref::steal(http::format_field(f.get(), names.empty));
+        parts[i] = Ref::steal(format_field(f.get(), names.empty));
         if (!parts[i]) return nullptr;
     }
-    parts[3] = Ref::steal(http::format_field(strike.get(), names.empty));
+    parts[3] = Ref::steal(format_field(strike.get(), names.empty));
     if (!parts[3]) return nullptr;
     return http::concat({parts[0].get(), parts[1].get(), parts[2].get(), parts[3].get()});
 }
@@ -458,65 +458,18 @@ bool make_templates() {
 
 bool init_names() {
     Names& n = names;
-    const orvane::Interned items[] = {
-        {&n.key[kExchange], "exchange"},
-        {&n.key[kCode], "code"},
-        {&n.key[kName], "name"},
-        {&n.key[kIndustry], "industry"},
-        {&n.key[kEname], "ename"},
-        {&n.key[kDeliverymonth], "deliverymonth"},
-        {&n.key[kCsname], "csname"},
-        {&n.key[kCategory], "category"},
-        {&n.key[kProdKind], "prod_kind"},
-        {&n.key[kOstock], "ostock"},
-        {&n.key[kBasic], "basic"},
-        {&n.key[kPoc], "poc"},
-        {&n.key[kEprice], "eprice"},
-        {&n.symbol, "symbol"},
-        {&n.security_type, "security_type"},
-        {&n.currency, "currency"},
-        {&n.exchange, "exchange"},
-        {&n.code, "code"},
-        {&n.name, "name"},
-        {&n.category, "category"},
-        {&n.delivery_month, "delivery_month"},
-        {&n.strike_price, "strike_price"},
-        {&n.option_right, "option_right"},
-        {&n.underlying_kind, "underlying_kind"},
-        {&n.underlying_code, "underlying_code"},
-        {&n.unit, "unit"},
-        {&n.multiplier, "multiplier"},
-        {&n.STK, "STK"},
-        {&n.FUT, "FUT"},
-        {&n.OPT, "OPT"},
-        {&n.IND, "IND"},
-        {&n.TWD, "TWD"},
-        {&n.TAIFEX, "TAIFEX"},
-        {&n.TSE, "TSE"},
-        {&n.OTC, "OTC"},
-        {&n.empty, ""},
-        {&n.blank, " "},
-        {&n.dot, "."},
-        {&n.dot_zero, ".0"},
-        {&n.zero_char, "0"},
-        {&n.get, "get"},
-        {&n.items, "items"},
-        {&n.strip, "strip"},
-        {&n.rstrip, "rstrip"},
-        {&n.endswith, "endswith"},
-        {&n.lower, "lower"},
-        {&n.json, "json"},
-        {&n.post, "post"},
-    };
-    if (!orvane::intern_all(items)) return false;
+    if (!n.init()) return false;
+    PyObject* const keys[] = {n.exchange, n.code,   n.name,      n.industry, n.ename,
+                              n.deliverymonth, n.csname, n.category, n.prod_kind, n.ostock,
+                              n.basic,    n.poc,    n.eprice};
+    static_assert(sizeof(keys) / sizeof(keys[0]) == kNumKeys, "one text per entry key");
+    for (int k = 0; k < kNumKeys; ++k) n.key[k] = keys[k];
     n.zero = PyLong_FromLong(0);
     if (!n.zero) return false;
     // The code table of the index list: first character of a code -> exchange.
     n.index_codes = PyDict_New();
-    if (!n.index_codes) return false;
-    Ref one = Ref::steal(PyUnicode_InternFromString("1"));
-    if (!one || PyDict_SetItem(n.index_codes, n.zero_char, n.TSE) < 0 ||
-        PyDict_SetItem(n.index_codes, one.get(), n.OTC) < 0)
+    if (!n.index_codes || PyDict_SetItem(n.index_codes, n.zero_char, n.TSE) < 0 ||
+        PyDict_SetItem(n.index_codes, n.one_char, n.OTC) < 0)
         return false;
     return make_templates();
 }
@@ -559,7 +512,7 @@ PyObject* tw_index_dict_convert(PyObject*, PyObject* index_dict) {
             // code[0], then the code table's entry for it (the empty text when none)
             Ref first;
             if (PyUnicode_CheckExact(code)) {
-                if (!http::ready(code)) return false;
+                if (!text_ready(code)) return false;
                 if (PyUnicode_GET_LENGTH(code) == 0) {
                     PyErr_SetString(PyExc_IndexError, "string index out of range");
                     return false;
@@ -583,7 +536,7 @@ PyObject* tw_index_dict_convert(PyObject*, PyObject* index_dict) {
                 if (!PyErr_Occurred()) http::set_key_error(exchange);
                 return false;
             }
-            Ref code_text = Ref::steal(http::format_field(code, n.empty));
+            Ref code_text = Ref::steal(format_field(code, n.empty));
             if (!code_text) return false;
             Ref symbol = Ref::steal(http::concat({exchange, code_text.get()}));
             if (!symbol) return false;
@@ -596,5 +549,5 @@ PyObject* tw_index_dict_convert(PyObject*, PyObject* index_dict) {
     });
 }
 
-}  // namespace contract
+}  // namespace http
 }  // namespace orvane

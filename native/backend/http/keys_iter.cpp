@@ -1,7 +1,7 @@
 #include "backend/http/keys_iter.h"
 
 namespace orvane {
-namespace constant {
+namespace http {
 namespace {
 
 // Kept for the life of the process (the module is initialised once).
@@ -46,5 +46,5 @@ bool init_keys_iter(PyObject* module) {
 
 PyObject* new_keys_iter(PyObject* cls) { return call1(genexpr_fn, cls); }
 
-}  // namespace constant
+}  // namespace http
 }  // namespace orvane

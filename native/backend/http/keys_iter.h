@@ -18,7 +18,7 @@
 #include "common/ref.h"
 
 namespace orvane {
-namespace constant {
+namespace http {
 
 // Makes the generator function and keeps it for the process. Call once at
 // module initialisation.
@@ -27,5 +27,5 @@ bool init_keys_iter(PyObject* module);
 // A new generator over the public names of `cls`.
 PyObject* new_keys_iter(PyObject* cls);
 
-}  // namespace constant
+}  // namespace http
 }  // namespace orvane

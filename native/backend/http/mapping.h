@@ -18,8 +18,8 @@ inline void set_key_error(PyObject* key) {
 }
 
 // The prefix CPython puts before "argument after ** must be a mapping" when
-// the call is `"...".format(**m)`.
-#if PY_VERSION_HEX >= 0x030A0000
+// the call is `"...".format(**m)` (3.9 names the method with its type).
+#if PY_VERSION_HEX >= 0x03090000
 inline constexpr const char* kFormatFn = "str.format()";
 #else
 inline constexpr const char* kFormatFn = "format()";
@@ -27,14 +27,16 @@ inline constexpr const char* kFormatFn = "format()";
 
 // The keyword dictionary `**m` gives a call: an exact dict is used as it is
 // (a new reference to `m`, which the caller must not modify); anything else is
-// copied into a new dict through keys() and [] (PyDict_Merge). An object
-// without keys() raises "<fn> argument after ** must be a mapping, not <type>".
+// copied into a new dict through keys() and [] (PyDict_Merge). As in CPython,
+// an AttributeError while copying (an object without keys(), or one raised by
+// keys() itself) becomes "<fn> argument after ** must be a mapping, not <type>";
+// the object is not asked anything more while that error is pending.
 inline PyObject* kwargs_of(PyObject* m, const char* fn) {
     if (PyDict_CheckExact(m)) return new_ref(m);
     Ref d = Ref::steal(PyDict_New());
     if (!d) return nullptr;
     if (PyDict_Merge(d.get(), m, 1) < 0) {
-        if (PyErr_ExceptionMatches(PyExc_AttributeError) && !PyObject_HasAttrString(m, "keys")) {
+        if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
             PyErr_Clear();
             PyErr_Format(PyExc_TypeError, "%s argument after ** must be a mapping, not %.200s", fn,
                          Py_TYPE(m)->tp_name);

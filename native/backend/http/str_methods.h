@@ -1,10 +1,12 @@
-// Text helpers for building contract descriptions: the pieces of a str.format
-// template, joining them in one allocation, and the strip family for one
-// character. Exact str objects take a direct path; anything else calls the
-// object's own methods, so subclasses and other types behave as in Python.
+// The str operations the HTTP-backend modules build their texts with:
+// joining texts in one allocation, and the strip, endswith and startswith
+// forms they need. Exact str objects take a direct path; anything else calls
+// the object's own methods, so subclasses and other types behave as in
+// Python. (Comparing texts and the "{name}" field text are in common/text.h.)
 #pragma once
 
 #include "common/ref.h"
+#include "common/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,37 +14,13 @@
 namespace orvane {
 namespace http {
 
-// `format(v, "")`, the text a "{name}" field of str.format produces.
-inline PyObject* format_field(PyObject* v, PyObject* empty) {
-    if (PyUnicode_CheckExact(v)) return new_ref(v);
-    return PyObject_Format(v, empty);
-}
-
-inline bool ready(PyObject* s) {
-#if PY_VERSION_HEX < 0x030C0000
-    return PyUnicode_READY(s) == 0;
-#else
-    (void)s;
-    return true;
-#endif
-}
-
-// Equal text of two exact, ready str objects (no Python code runs).
-inline bool same_text(PyObject* a, PyObject* b) {
-    if (a == b) return true;
-    const Py_ssize_t len = PyUnicode_GET_LENGTH(a);
-    return len == PyUnicode_GET_LENGTH(b) && PyUnicode_KIND(a) == PyUnicode_KIND(b) &&
-           std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b),
-                       static_cast<size_t>(len) * PyUnicode_KIND(a)) == 0;
-}
-
 // Joins N texts (each a str) into a new str with one allocation.
 template <size_t N>
 inline PyObject* concat(PyObject* const (&parts)[N]) {
     Py_ssize_t len = 0;
     Py_UCS4 maxc = 0;
     for (PyObject* p : parts) {
-        if (!ready(p)) return nullptr;
+        if (!text_ready(p)) return nullptr;
         len += PyUnicode_GET_LENGTH(p);
         maxc = std::max<Py_UCS4>(maxc, PyUnicode_MAX_CHAR_VALUE(p));
     }
@@ -77,7 +55,7 @@ inline Py_ssize_t rstrip_len(PyObject* s, Py_UCS4 c, Py_ssize_t end) {
 // which `method` is the interned method name.
 inline PyObject* strip_char(PyObject* s, Py_UCS4 c, PyObject* chs, PyObject* method, bool left) {
     if (!PyUnicode_CheckExact(s)) return call_method(s, method, &chs, 1);
-    if (!ready(s)) return nullptr;
+    if (!text_ready(s)) return nullptr;
     const Py_ssize_t len = PyUnicode_GET_LENGTH(s);
     Py_ssize_t start = 0;
     if (left) {
@@ -93,7 +71,7 @@ inline PyObject* strip_char(PyObject* s, Py_UCS4 c, PyObject* chs, PyObject* met
 // `s.endswith(suffix)` as a C truth value (-1 on error).
 inline int endswith(PyObject* s, PyObject* suffix, PyObject* method) {
     if (PyUnicode_CheckExact(s)) {
-        if (!ready(s)) return -1;
+        if (!text_ready(s)) return -1;
         return static_cast<int>(PyUnicode_Tailmatch(s, suffix, 0, PY_SSIZE_T_MAX, 1));
     }
     Ref r = Ref::steal(call_method(s, method, &suffix, 1));
@@ -104,7 +82,7 @@ inline int endswith(PyObject* s, PyObject* suffix, PyObject* method) {
 // `s.startswith(prefix)` for a prefix of underscores, as a C truth value.
 inline int starts_with_underscores(PyObject* s, int count, PyObject* prefix, PyObject* method) {
     if (PyUnicode_CheckExact(s)) {
-        if (!ready(s)) return -1;
+        if (!text_ready(s)) return -1;
         if (PyUnicode_GET_LENGTH(s) < count) return 0;
         for (int i = 0; i < count; ++i)
             if (PyUnicode_READ_CHAR(s, i) != '_') return 0;
