@@ -15,7 +15,11 @@ endif
 CACHE_TAG := $(shell $(PYTHON) -c 'import sys; print(sys.implementation.cache_tag)')
 BUILD   := build/$(CACHE_TAG)
 VPY     := $(VENV)/bin/python
-DEBS    := g++ make libssl-dev openssl libgtest-dev ninja-build
+DEBS    := g++ make libssl-dev openssl libgtest-dev ninja-build ccache
+# Every build compiles through ccache: the engine's objects, which hold no
+# Python, are compiled once for all the interpreters.
+export CMAKE_C_COMPILER_LAUNCHER := ccache
+export CMAKE_CXX_COMPILER_LAUNCHER := ccache
 # The engine's GoogleTest suite is built with the package (OFF: the modules only).
 ENGINE_TESTS ?= ON
 CMAKE_DEFS ?=
