@@ -72,9 +72,9 @@ build: venv
 	  -C cmake.define.ORVANE_BUILD_TESTS=$(ENGINE_TESTS) -C cmake.define.ORVANE_BUNDLE_LEGACY=OFF \
 	  $(CMAKE_DEFS) .
 
-test: build
+test: build $(VENV)/.atheris-stamp
 	cd $(BUILD) && $(abspath $(VENV))/bin/ctest -j2 --output-on-failure --no-tests=error
-	@$(MAKE) --no-print-directory fuzz-smoke
+	$(run-fuzz-smoke)
 	$(VPY) -m pytest -q tests/python
 	$(run-stubtest)
 
@@ -177,9 +177,13 @@ fuzz: sanitize-build $(SAN_VENV)/.atheris-stamp
 	  $(SAN_VENV)/bin/python fuzz/run_fuzzers.py --python $(abspath $(SAN_VENV))/bin/python \
 	  --python-preload "$(SAN_PRELOAD)" --cmake $(abspath $(SAN_VENV))/bin/cmake
 
+define run-fuzz-smoke
+@sh tools/ensure-debs.sh $(FUZZ_DEBS)
+$(VPY) fuzz/run_fuzzers.py --smoke --python $(abspath $(VPY)) --cmake $(abspath $(VENV))/bin/cmake
+endef
+
 fuzz-smoke: build $(VENV)/.atheris-stamp
-	@sh tools/ensure-debs.sh $(FUZZ_DEBS)
-	$(VPY) fuzz/run_fuzzers.py --smoke --python $(abspath $(VPY)) --cmake $(abspath $(VENV))/bin/cmake
+	$(run-fuzz-smoke)
 
 # make leakcheck: long loops in fresh processes that must keep their memory
 # flat, and a valgrind memcheck run of a short signing and decoding script.
