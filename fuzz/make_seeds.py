@@ -77,34 +77,21 @@ def write_all(folder, items):
 
 
 def pki(cache={}):
-    """The test PKI's manifest, or None when the generator cannot run here."""
-    if "m" in cache:
-        return cache["m"]
-    cache["m"] = None
-    gen = ROOT / "tests" / "fixtures"
-    if (gen / "make_pki.py").exists():
-        sys.path.insert(0, str(gen))
-        try:
-            from make_pki import make_pki  # noqa: E402
-            folder = Path(tempfile.mkdtemp(prefix="orvane-seed-pki-"))
-            cache["m"] = make_pki(folder)
-            cache["folder"] = folder
-        except Exception as e:  # the generator needs cryptography and openssl
-            print("make_seeds: no test PKI (%s: %s); PKI seeds left out" % (type(e).__name__, e))
-    else:
-        print("make_seeds: tests/fixtures/make_pki.py not found; PKI seeds left out")
+    """The test PKI's manifest (made once, by the tests' generator)."""
+    if "m" not in cache:
+        sys.path.insert(0, str(ROOT / "tests" / "fixtures"))
+        from make_pki import make_pki  # noqa: E402
+        folder = Path(tempfile.mkdtemp(prefix="orvane-seed-pki-"))
+        cache["m"] = make_pki(folder)
+        cache["folder"] = folder
     return cache["m"]
 
 
 def pki_files(*keys):
     m = pki()
-    if not m:
-        return []
     out = []
     for k in keys:
-        p = Path(m.get(k, ""))
-        if p.is_file():
-            out.append(p.read_bytes())
+        out.append(Path(m[k]).read_bytes())
     return out
 
 
@@ -126,9 +113,7 @@ def seeds_base64():
     out = [base64.b64encode(s).decode() for s in samples]
     out += ["YW Jj", "YW\r\nJj", "YWI=YWJj", "-----BEGIN CERTIFICATE-----\nYWJj\n-----END CERTIFICATE-----\n",
             "-----BEGIN X-----\nYWJj", "====", "\t!*~"]
-    m = pki()
-    if m:
-        out += [Path(m[k]).read_text() for k in ("root_pem", "user_pem") if Path(m[k]).is_file()]
+    out += [data.decode() for data in pki_files("root_pem", "user_pem")]
     return out
 
 
@@ -192,14 +177,17 @@ def main(argv):
         return 2
     out = Path(argv[1])
     names = argv[2:] or list(MAKERS)
+    unknown = [n for n in names if n not in MAKERS]
+    if unknown:
+        print("make_seeds: no seed maker for " + ", ".join(unknown), file=sys.stderr)
+        return 2
     for name in names:
         folder = out / name
         shutil.rmtree(folder, ignore_errors=True)
-        maker = MAKERS.get(name)
-        write_all(folder, maker() if maker else [])
-    m = pki()
-    if m:
-        shutil.rmtree(pki.__defaults__[0].get("folder", ""), ignore_errors=True)
+        write_all(folder, MAKERS[name]())
+    made = pki.__defaults__[0].get("folder")
+    if made:
+        shutil.rmtree(made, ignore_errors=True)
     return 0
 
 

@@ -14,8 +14,9 @@ in build/fuzz. The Python harnesses (fuzz/python/) run under --python, an
 interpreter with orvane installed, through atheris when that imports, else
 through the plain mutation loop of fuzz/python/fuzz_driver.py.
 
---smoke runs every harness for a few seconds (make test); without clang it
-prints why the engine harnesses are skipped and goes on with the Python ones.
+--smoke runs every harness for a few seconds (make test). A harness that is
+missing or did not build (no clang, a harness listed but not there) is an
+error, never a skip.
 """
 
 import argparse
@@ -59,7 +60,10 @@ def build_engine_harnesses(cmake, clang):
     subprocess.run([cmake, "--build", str(BUILD), "-j", env["CMAKE_BUILD_PARALLEL_LEVEL"]],
                    env=env, check=True, stdout=subprocess.DEVNULL)
     names = (BUILD / "fuzz" / "fuzzers.txt").read_text().split()
-    return [n for n in names if (BUILD / "fuzz" / n).exists()]
+    missing = [n for n in names if not (BUILD / "fuzz" / n).exists()]
+    if missing:
+        raise SystemExit("fuzz: harnesses listed but not built: " + ", ".join(missing))
+    return names
 
 
 def make_seeds(python, names):
@@ -98,9 +102,6 @@ def run_one(name, cmd, corpus, seeds, artifacts, seconds, runs, env):
     found = [p for p in artifacts.iterdir()]
     failed = proc.returncode != 0 or bool(found)
     tail = "\n".join(out.splitlines()[-40:]) if failed else ""
-    skipped = [line for line in out.splitlines() if line.startswith("SKIPPED:")]
-    if skipped and not failed:
-        tail = "    " + skipped[0]
     return name, execs, elapsed, len(found) or (1 if failed else 0), tail
 
 
@@ -124,17 +125,20 @@ def main():
     jobs = []
     clang = find_clang()
     if clang is None:
-        msg = "fuzz: clang not found; the engine harnesses are skipped " \
-              "(install the Debian packages clang and libclang-rt-14-dev)"
-        if not a.smoke:
-            log(msg)
-            return 2
-        log("SKIPPED " + msg)
-        engine = []
-    else:
-        engine = build_engine_harnesses(a.cmake, clang)
+        log("fuzz: clang not found; the engine harnesses need it "
+            "(install the Debian packages clang and libclang-rt-14-dev)")
+        return 2
+    engine = build_engine_harnesses(a.cmake, clang)
+    missing = [n for n in PY_HARNESSES if not (FUZZ / "python" / f"{n}.py").exists()]
+    if missing:
+        log("fuzz: Python harnesses missing from fuzz/python/: " + ", ".join(missing))
+        return 2
+    unknown = only - set(engine) - set(PY_HARNESSES)
+    if unknown:
+        log("fuzz: no harness named " + ", ".join(sorted(unknown)))
+        return 2
     engine = [n for n in engine if not only or n in only]
-    python = [n for n in PY_HARNESSES if (not only or n in only) and (FUZZ / "python" / f"{n}.py").exists()]
+    python = [n for n in PY_HARNESSES if not only or n in only]
     seeds_root = make_seeds(a.python, engine + python)
 
     san_env = dict(os.environ)
@@ -155,7 +159,7 @@ def main():
 
     if not jobs:
         log("fuzz: no harness to run")
-        return 0
+        return 2
     kind = "smoke" if a.smoke else "run"
     log(f"fuzz {kind}: {len(jobs)} harnesses, each up to {a.seconds} s"
         + (f" or {a.runs} executions" if a.runs > 0 else "") + f", {a.jobs} at a time")

@@ -10,7 +10,7 @@ results (compared through their repr, so NaN equals NaN).
 import copy
 import sys
 
-from fuzz_driver import Finding, Skip, Values, decode_json, run
+from fuzz_driver import Finding, Unavailable, Values, decode_json, run
 
 sys.setrecursionlimit(10000)
 
@@ -24,7 +24,7 @@ def check_available():
     try:
         from orvane.backend.http import contract as c
     except ImportError as e:
-        raise Skip("orvane.backend.http.contract not importable (%s)" % e)
+        raise Unavailable("orvane.backend.http.contract not importable (%s)" % e)
     contract = c
     fuzz_dir = __file__.rsplit("/", 2)[0]
     sys.path.insert(0, fuzz_dir)

@@ -28,7 +28,7 @@ class Finding(AssertionError):
     """The code under test misbehaved for this input."""
 
 
-class Skip(Exception):
+class Unavailable(Exception):
     """The code under test is not available here."""
 
 
@@ -97,7 +97,7 @@ def _plain(target, argv):
         n += 1
         try:
             target(data)
-        except Skip:
+        except Unavailable:
             raise
         except BaseException:
             path = prefix + "crash-plain-%d" % n
@@ -126,13 +126,14 @@ def _instrument_module(atheris, mod):
 
 def run(target, check_available):
     """Runs `target` under atheris or the plain loop; `check_available()`
-    raises Skip when the modules under test cannot be imported."""
+    raises Unavailable when the modules under test cannot be imported, which
+    fails the run (a harness that tests nothing must not pass)."""
     try:
         check_available()
-    except Skip as e:
-        print("SKIPPED: %s" % e, flush=True)
+    except Unavailable as e:
+        print("cannot run: %s" % e, flush=True)
         print("stat::number_of_executed_units: 0", flush=True)
-        return 0
+        return 2
     try:
         import atheris
     except ImportError:

@@ -14,7 +14,7 @@ import json
 import sys
 from decimal import Decimal
 
-from fuzz_driver import Finding, Skip, Values, decode_json, run
+from fuzz_driver import Finding, Unavailable, Values, decode_json, run
 
 sys.setrecursionlimit(10000)
 
@@ -28,7 +28,7 @@ def check_available():
         from orvane.backend.solace import depth as d
         from orvane.backend.solace import quote as q
     except ImportError as e:
-        raise Skip("orvane.backend.solace.quote/depth not importable (%s)" % e)
+        raise Unavailable("orvane.backend.solace.quote/depth not importable (%s)" % e)
     quote, depth = q, d
     sys.path.insert(0, __file__.rsplit("/", 2)[0])
     from make_seeds import DEPTH_FOP, DEPTH_STK, QUOTE

@@ -2,9 +2,6 @@
 # PKI that tests/fixtures/make_pki.py makes once per ctest run (a CTest
 # fixture, passed on in ORVANE_TEST_PKI); every test case runs in its own
 # process, so the process-wide log and chain store start fresh in each.
-if(NOT Python3_EXECUTABLE)
-  find_package(Python3 COMPONENTS Interpreter REQUIRED)
-endif()
 set(ENGINE_PKI_DIR ${CMAKE_CURRENT_BINARY_DIR}/pki)
 set(ENGINE_PKI_SCRIPT ${PROJECT_SOURCE_DIR}/tests/fixtures/make_pki.py)
 add_test(NAME engine_make_pki COMMAND ${Python3_EXECUTABLE} ${ENGINE_PKI_SCRIPT} ${ENGINE_PKI_DIR})

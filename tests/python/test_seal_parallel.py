@@ -361,3 +361,5 @@ def test_exit_waits_for_a_thread_inside_the_engine(pki, tmp_path, engine_gate):
         if child.poll() is None:
             child.kill()
             child.wait()
+        child.stdout.close()
+        child.stderr.close()
