@@ -31,6 +31,7 @@ STUBTEST_MODULES = $(sort $(subst /,.,$(patsubst src/%.pyi,%,$(shell find src/or
 STUBTEST_ARGS := $(if $(filter 3.8,$(PYVER)),--allowlist tools/stubtest-py38.allowlist)
 
 .PHONY: all debs venv build test stubtest demo bench sanitize sanitize-build fuzz fuzz-smoke leakcheck tsan clean
+.PHONY: cross-check
 
 all: build
 
@@ -135,6 +136,14 @@ tsan: venv
 	  -DPython_EXECUTABLE=$(abspath $(VPY))
 	$(VENV)/bin/cmake --build build/tsan -j2
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 $(abspath $(VENV))/bin/ctest -j2 --output-on-failure
+
+# ---- other platforms --------------------------------------------------------
+# make cross-check: every engine source compiled for x86_64-windows-gnu and
+# aarch64-macos, every binding source for aarch64-macos, with zig from PyPI
+# (installed into the venv), against this machine's OpenSSL headers.  Compile
+# only: nothing is linked or run.
+cross-check: venv
+	sh tools/cross-check.sh $(abspath $(VPY)) build/cross-check
 
 clean:
 	rm -rf build
