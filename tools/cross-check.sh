@@ -1,5 +1,5 @@
 #!/bin/sh
-# Compiles (compile only, nothing is linked or run) every engine source for
+# Compiles (compile only: nothing is linked or run) every engine source for
 # x86_64-windows-gnu and aarch64-macos, and every binding source for
 # aarch64-macos, with zig's clang from PyPI (ziglang), against this machine's
 # OpenSSL headers and the Python headers of the given interpreter.  Shows that
@@ -58,13 +58,20 @@ for f in native/TWCA/seal/*.cpp native/TWCA/certcheck/*.cpp $(find native/backen
 done
 total=$(wc -l < "$JOBS")
 
-export ZIG COMMON
+# The objects are thrown away, but zig writes them to the working folder when
+# told /dev/null, so each gets a name under BUILD_DIR.
+OBJ=$(cd "$OUT" && pwd)/obj
+rm -rf "$OBJ"
+mkdir -p "$OBJ"
+
+export ZIG COMMON OBJ
 # Every compilation runs (a failure does not stop the others), then the
 # status tells whether any failed.
 # shellcheck disable=SC2016
 if ! tr '\n' '\0' < "$JOBS" | xargs -0 -n 1 -P "${CROSS_CHECK_JOBS:-2}" sh -c '
     target=${1%%|*}; rest=${1#*|}; flags=${rest%|*}; file=${rest##*|}
-    if $ZIG c++ -target "$target" $COMMON $flags -c "$file" -o /dev/null; then
+    obj=$OBJ/$target-$(echo "$file" | tr / _).o
+    if $ZIG c++ -target "$target" $COMMON $flags -c "$file" -o "$obj"; then
         printf "ok    %-20s %s\n" "$target" "$file"
     else
         printf "FAIL  %-20s %s\n" "$target" "$file"
