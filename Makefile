@@ -42,7 +42,7 @@ STUBTEST_MODULES = $(sort $(subst /,.,$(patsubst src/%.pyi,%,$(shell find src/or
 # On 3.8 and 3.9 stubtest misreads the str-valued enums; those reports are listed here.
 STUBTEST_ARGS := $(if $(filter 3.8 3.9,$(PYVER)),--allowlist tools/stubtest-str-enum.allowlist)
 
-.PHONY: all debs venv build test test-python test-all stubtest demo bench wheel wheel-test sdist-check sanitize sanitize-build fuzz fuzz-smoke leakcheck tsan clean
+.PHONY: all debs venv build test test-python test-all stubtest demo bench wheel wheel-test sdist-check sanitize sanitize-build fuzz fuzz-smoke leakcheck tsan cross-check clean
 
 all: build
 
@@ -201,6 +201,14 @@ tsan: venv
 	  -DPython_EXECUTABLE=$(abspath $(VPY))
 	$(VENV)/bin/cmake --build build/tsan -j2
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 $(abspath $(VENV))/bin/ctest -j2 --output-on-failure
+
+# ---- other platforms --------------------------------------------------------
+# make cross-check: every engine source compiled for x86_64-windows-gnu and
+# aarch64-macos, every binding source for aarch64-macos, with zig from PyPI
+# (installed into the venv), against this machine's OpenSSL headers.  Compile
+# only: nothing is linked or run.
+cross-check: venv
+	sh tools/cross-check.sh $(abspath $(VPY)) build/cross-check
 
 clean:
 	rm -rf build dist

@@ -25,16 +25,22 @@ bool EngineGate::enter() noexcept {
 
 void EngineGate::leave() noexcept {
     std::lock_guard<std::mutex> hold(lock_);
+    ++returning_;
     // Wakes close() and before_fork(), whichever waits.
     if (--inside_ == 0) left_.notify_all();
 }
 
-void EngineGate::close() noexcept {
+void EngineGate::returned() noexcept {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (--returning_ == 0) left_.notify_all();
+}
+
+void EngineGate::close(bool and_returned) noexcept {
     std::unique_lock<std::mutex> hold(lock_);
     closed_ = true;
-    // The threads inside need nothing from the caller (in particular not the
-    // interpreter lock) to leave.
-    left_.wait(hold, [this] { return inside_ == 0; });
+    // The threads inside need nothing from the caller to leave; those coming
+    // back need the interpreter lock, which the caller has let go.
+    left_.wait(hold, [this, and_returned] { return inside_ == 0 && (!and_returned || returning_ == 0); });
 }
 
 void EngineGate::before_fork() noexcept {
@@ -56,6 +62,7 @@ void EngineGate::after_fork_in_child() noexcept {
     new (&lock_) std::mutex();
     new (&left_) std::condition_variable();
     inside_ = 0;
+    returning_ = 0;
 }
 
 namespace {
@@ -74,7 +81,11 @@ void gate_after_fork_in_child() {
 }
 
 PyObject* close_gate(PyObject*, PyObject*) {
-    EngineGate::instance().close();
+    // Runs before finalisation begins: the threads coming back out of the
+    // engine get the interpreter lock now, and none asks for it later.
+    Py_BEGIN_ALLOW_THREADS
+    EngineGate::instance().close(true);
+    Py_END_ALLOW_THREADS
     Py_RETURN_NONE;
 }
 

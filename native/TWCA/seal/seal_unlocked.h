@@ -8,12 +8,16 @@
 // lock, take the interpreter lock back. No engine lock is ever waited for
 // while the interpreter lock is held, and none is held while waiting for it.
 //
-// The engine gate counts the threads inside such a stretch. At interpreter
-// exit it is closed (an atexit callback, which runs before the interpreter
-// starts tearing down and long before the module facade, the chain store and
-// OpenSSL are released): closing waits for the threads inside to leave, and
-// from then on engine work runs with the interpreter lock held, so no thread
-// can still be inside the engine when its process-wide state goes away.
+// The engine gate counts the threads inside such a stretch, and those that
+// have left it but not yet got the interpreter lock back. At interpreter exit
+// it is closed (an atexit callback, which runs before the interpreter starts
+// tearing down and long before the module facade, the chain store and
+// OpenSSL are released): closing lets the interpreter lock go and waits until
+// every thread has left and taken the lock back, and from then on engine work
+// runs with the interpreter lock held. So no thread can still be inside the
+// engine when its process-wide state goes away, and none is waiting for the
+// interpreter lock in here when finalisation begins (CPython would end it
+// there, see common/gil.h).
 //
 // fork() waits at the gate too: before the process is copied, the threads
 // inside leave and no other enters, so the child never inherits a lock (the
@@ -38,11 +42,15 @@ public:
     static EngineGate& instance();
 
     // True when the caller may release the interpreter lock for engine work
-    // (it must call leave() afterwards); false once the gate is closed.
+    // (it must call leave() when the work is done and returned() once it
+    // holds the interpreter lock again); false once the gate is closed.
     bool enter() noexcept;
     void leave() noexcept;
-    // Refuses further entries and waits until every thread inside has left.
-    void close() noexcept;
+    void returned() noexcept;
+    // Refuses further entries and waits until every thread inside has left;
+    // with `and_returned`, also until every thread that left holds the
+    // interpreter lock again (the caller must not hold it then).
+    void close(bool and_returned = false) noexcept;
 
     // Around fork(): before it, waits until every thread inside has left and
     // keeps the gate shut; after it, opens the gate again in the parent and
@@ -55,6 +63,7 @@ private:
     std::mutex lock_;
     std::condition_variable left_;
     int inside_ = 0;
+    int returning_ = 0;   // left, waiting for the interpreter lock
     bool closed_ = false;
 };
 
@@ -84,6 +93,7 @@ int run_unlocked(Work&& work) {
     }
     gate.leave();
     reacquire_interpreter(thread_state);
+    gate.returned();
     if (failure) std::rethrow_exception(failure);
     return result;
 }

@@ -1,32 +1,12 @@
-// The BIG5 (Windows code page 950) form of the engine's own messages, and the
-// owner of one iconv converter that the code-page conversions share.
+// The BIG5 (Windows code page 950) form of the engine's own messages.
 //
-// A leaf: it includes nothing of the engine, so the log and everything below
-// it can write BIG5 messages without depending on each other.
+// A leaf: it uses nothing of the engine but the platform's code-page
+// conversion (cPlatformCodePage.h), so the log and everything below it can
+// write BIG5 messages without depending on each other.
 #ifndef ORVANE_ENGINE_CBIG5_H
 #define ORVANE_ENGINE_CBIG5_H
 
 #include <string>
-
-#include <iconv.h>
-
-// One iconv converter, closed with its owner.  glibc names code page 950
-// "CP950" (its "BIG5" is the narrower original table).
-class cIconv {
-public:
-    cIconv(const char* to, const char* from) : cd(::iconv_open(to, from)) {}
-    ~cIconv() {
-        if (ok()) ::iconv_close(cd);
-    }
-    cIconv(const cIconv&) = delete;
-    cIconv& operator=(const cIconv&) = delete;
-
-    bool ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
-    iconv_t get() const { return cd; }
-
-private:
-    iconv_t cd;
-};
 
 // The BIG5 bytes of UTF-8 text; characters without a BIG5 form become "?".
 // False when the converter cannot be opened or memory runs out.

@@ -1,13 +1,12 @@
 #include "cCertChainList.h"
 
-#include <dirent.h>
-
 #include <vector>
 
 #include "cBig5.h"
 #include "cChars.h"
 #include "cFile.h"
 #include "cLog.h"
+#include "cPlatformFolder.h"
 #include "cProperty.h"
 #include "cSsl.h"
 
@@ -39,14 +38,12 @@ const cCertChainEntry* cCertChainList::find(const std::string& ski) const {
 
 // Names of the ".p7b" files of a folder (any letter case), in directory order.
 static bool listChainFiles(const std::string& path, std::vector<std::string>& names) {
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) return false;
-    while (const dirent* e = readdir(dir)) {
-        const std::string name = e->d_name;
+    std::vector<std::string> entries;
+    if (!cListFolder(path, entries)) return false;
+    for (std::string& name : entries) {
         if (name.size() >= 4 && cChars::equalsIgnoreCase(name.c_str() + name.size() - 4, ".p7b"))
-            names.push_back(name);
+            names.push_back(std::move(name));
     }
-    closedir(dir);
     return true;
 }
 

@@ -9,14 +9,9 @@
 #include "cBytes.h"
 #include "cChars.h"
 #include "cLog.h"
+#include "cPlatformCodePage.h"
 
 namespace {
-
-// glibc names Windows code page 950 "CP950"; its "BIG5" is the narrower
-// original table.
-const char* iconvName(const char* encoding) {
-    return cChars::equalsIgnoreCase(encoding, "BIG5") ? "CP950" : encoding;
-}
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -32,14 +27,6 @@ bool convertUniCodeStringToAny(const char* text, const char* toEncoding, cBytes*
     if (inLength > static_cast<size_t>(INT_MAX - 102) / 2) return false;
 
     const bool toBig5 = cChars::equalsIgnoreCase(toEncoding, "BIG5");
-    // The validation pass for BIG5 decodes to UTF-16LE: glibc folds a few
-    // duplicate code-page 950 codes (A2CC, A2CE, F9E9-F9FD) onto their twins
-    // on the way back, and the caller's bytes are what must be signed.
-    cIconv conv(toBig5 ? "UTF-16LE" : (toEncoding ? iconvName(toEncoding) : ""), "CP950");
-    if (toEncoding == nullptr || !conv.ok()) {
-        log.error(BIG5_MSG("iconv_open() 失敗"));
-        return false;
-    }
     // Two bytes out per byte in covers UTF-16LE and BIG5; a target that needs
     // more runs out of room and the call fails.
     const size_t area = 2 * inLength + 100;
@@ -48,17 +35,21 @@ bool convertUniCodeStringToAny(const char* text, const char* toEncoding, cBytes*
         log.error(BIG5_MSG("配置 記憶體 失敗"));
         return false;
     }
-    char* inPtr = const_cast<char*>(text);
-    size_t inLeft = inLength;
-    char* outPtr = buffer.get();
-    size_t outLeft = area;
-    size_t rc = ::iconv(conv.get(), &inPtr, &inLeft, &outPtr, &outLeft);
-    // Ends a shift sequence for targets that keep state.
-    if (rc != static_cast<size_t>(-1)) rc = ::iconv(conv.get(), nullptr, nullptr, &outPtr, &outLeft);
-    const size_t produced = area - outLeft;
+    // The validation pass for BIG5 decodes to UTF-16LE: glibc folds a few
+    // duplicate code-page 950 codes (A2CC, A2CE, F9E9-F9FD) onto their twins
+    // on the way back, and the caller's bytes are what must be signed.
+    size_t produced = 0;
+    const cTranscodeResult result =
+        toEncoding == nullptr ? cTranscodeResult::NoConverter
+                              : cTranscode(toBig5 ? "UTF-16LE" : toEncoding, "BIG5", text, inLength, buffer.get(),
+                                           area, produced);
+    if (result == cTranscodeResult::NoConverter) {
+        log.error(BIG5_MSG("iconv_open() 失敗"));
+        return false;
+    }
     // Success needs no error, every input byte consumed, some output and a
     // last byte of the area left unused.
-    if (rc == static_cast<size_t>(-1) || inLeft != 0 || produced == 0 || outLeft == 0) return false;
+    if (result != cTranscodeResult::Ok || produced == 0 || produced == area) return false;
     if (toBig5) return out->assign(text, static_cast<int>(inLength));
     return out->assign(buffer.get(), static_cast<int>(produced));
 }

@@ -4,26 +4,21 @@
 #include <climits>
 #include <string>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "cLog.h"
+#include "cOpen.h"
 
 namespace {
 
 struct FdCloser {
     int fd;
-    ~FdCloser() {
-        if (fd >= 0) ::close(fd);
-    }
+    ~FdCloser() { cCloseFile(fd); }
 };
 
 // Reads up to `count` bytes; fewer only at the end of the file or on an error.
 size_t readUpTo(int fd, unsigned char* into, size_t count) {
     size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::read(fd, into + done, count - done);
+        const long long n = cReadFile(fd, into + done, count - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n == 0 || errno != EINTR) {
@@ -39,7 +34,7 @@ bool readUnsized(int fd, cBuffer& out, size_t& got) try {
     std::string content;
     unsigned char chunk[4096];
     for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        const long long n = cReadFile(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) break;
@@ -60,17 +55,14 @@ cFile::ReadResult cFile::readRegular(const char* path, cBuffer& out, size_t& got
     out.release();
     got = 0;
     if (path == nullptr || *path == '\0') return OpenFailed;
-    int fd;
-    do {
-        fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = cOpenForReading(path);
     if (fd < 0) return OpenFailed;
     FdCloser closer{fd};
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return NotReadable;
-    if (st.st_size == 0) return readUnsized(fd, out, got) ? ReadOk : (out.release(), NotReadable);
-    if (st.st_size < 0 || st.st_size > INT_MAX - 2) return NotReadable;
-    const int size = static_cast<int>(st.st_size);
+    long long fileSize = 0;
+    if (!cRegularFileSize(fd, fileSize)) return NotReadable;
+    if (fileSize == 0) return readUnsized(fd, out, got) ? ReadOk : (out.release(), NotReadable);
+    if (fileSize < 0 || fileSize > INT_MAX - 2) return NotReadable;
+    const int size = static_cast<int>(fileSize);
     if (!out.allocate(size)) return NotReadable;
     got = readUpTo(fd, out.getData(), static_cast<size_t>(size));
     if (got != static_cast<size_t>(size) || !out.setLength(size)) {

@@ -8,28 +8,17 @@
 #include <ctime>
 #include <new>
 
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-
-#include <pthread.h>
-
 #include "cBig5.h"
 #include "cChars.h"
 #include "cOpen.h"
+#include "cPlatformFolder.h"
+#include "cPlatformProcess.h"
+#include "cPlatformTime.h"
 
 namespace {
 
 void flushProcessLogAtExit() {
     cLog::instance().flushAtExit();
-}
-
-// Creates one folder; an existing folder is fine, an existing non-folder is not.
-bool makeOneFolder(const std::string& folder) {
-    if (::mkdir(folder.c_str(), 0777) == 0) return true;
-    if (errno != EEXIST) return false;
-    struct stat st;
-    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -48,8 +37,8 @@ cLog& cLog::instance() {
         // line or at exit: fork waits for the line to end and both processes
         // go on with the lock free.  Registered before anything that locks
         // around the log, so its turn before a fork comes after theirs.
-        ::pthread_atfork([] { cLog::instance().lock.lock(); }, [] { cLog::instance().lock.unlock(); },
-                         [] { cLog::instance().lock.unlock(); });
+        cAtFork([] { cLog::instance().lock.lock(); }, [] { cLog::instance().lock.unlock(); },
+                [] { cLog::instance().lock.unlock(); });
         return created;
     }();
     return *log;
@@ -76,8 +65,7 @@ cLogTime cLog::now() {
         secs -= 1;
     }
     struct tm local;
-    std::memset(&local, 0, sizeof local);
-    localtime_r(&secs, &local);
+    cTimeToLocal(secs, local);
     return cLogTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                     local.tm_min, local.tm_sec, millis};
 }
@@ -128,7 +116,7 @@ std::string cLog::header(const cLogTime& t, const char* tag) const {
     char buf[128];
     const int n = std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d.%03d (PID=%d) %5s ", t.year,
                                 t.month, t.day, t.hour, t.minute, t.second, t.millis,
-                                static_cast<int>(::getpid()), tag ? tag : "");
+                                cProcessId(), tag ? tag : "");
     if (n < 0) return std::string();
     return std::string(buf, static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1);
 }
@@ -270,7 +258,7 @@ bool cLog::createFolder(const char* path, const char* fileName) {
         const std::string full(path);
         // Walk from the second byte so a leading "/" is not taken for a folder.
         for (size_t i = 1; ok && i <= full.size(); ++i) {
-            if (i == full.size() || full[i] == '/') ok = makeOneFolder(full.substr(0, i));
+            if (i == full.size() || full[i] == '/') ok = cMakeFolder(full.substr(0, i));
         }
         debug("end cFile::createFolder() return", ok);
         if (!ok) return false;

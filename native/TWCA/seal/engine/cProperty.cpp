@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <unistd.h>
 
 #include "cChars.h"
 #include "cFile.h"
 #include "cLog.h"
+#include "cPlatformFolder.h"
 
 namespace {
 
@@ -53,8 +53,7 @@ bool cProperty::loadFromFile(const char* propertyFile) {
     if (loaded) return true;
     try {
         cLog& log = cLog::instance();
-        char cwd[1024];
-        workingPath = ::getcwd(cwd, sizeof cwd) ? cwd : "";
+        workingPath = cCurrentFolder();
         log.param("propertyFile", propertyFile ? propertyFile : "");
         if (propertyFile == nullptr || *propertyFile == '\0') {
             log.error("propertyFile ERROR!", propertyFile ? propertyFile : "");

@@ -6,6 +6,7 @@
 #include <openssl/err.h>
 
 #include "cChars.h"
+#include "cPlatformTime.h"
 #include "cSslPtr.h"
 
 namespace {
@@ -190,9 +191,9 @@ std::string cX509::timeText(const ASN1_TIME* time) {
     t.tm_sec = twoDigits(d + 8);
     // Normalise out-of-range fields as calendar arithmetic; UTC rules, so no
     // daylight-saving shift can alter the time as written.
-    const time_t when = timegm(&t);
+    const time_t when = cUtcToTime(t);
     struct tm norm = {};
-    if (gmtime_r(&when, &norm) == nullptr) return std::string();
+    if (!cTimeToUtc(when, norm)) return std::string();
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", norm.tm_year + 1900, norm.tm_mon + 1, norm.tm_mday,
                   norm.tm_hour, norm.tm_min, norm.tm_sec);
@@ -202,7 +203,7 @@ std::string cX509::timeText(const ASN1_TIME* time) {
 std::string cX509::currentTimeText() {
     const time_t now = std::time(nullptr);
     struct tm utc = {};
-    if (gmtime_r(&now, &utc) == nullptr) return std::string();
+    if (!cTimeToUtc(now, utc)) return std::string();
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
                   utc.tm_hour, utc.tm_min, utc.tm_sec);
