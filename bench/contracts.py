@@ -71,11 +71,13 @@ def floor_of(convert, data):
     return floor
 
 
-def cases(data):
+def cases(data, check=True):
+    """(name, compiled, twin, floor) for each list; `check` compares the
+    compiled result with the twin's first."""
     out = []
     for name, arg in data.items():
         native, twin = getattr(contract, name), getattr(contracts_py, name)
-        assert native(arg) == twin(arg), name
+        assert not check or native(arg) == twin(arg), name
         out.append((name, lambda f=native, x=arg: f(x), lambda f=twin, x=arg: f(x),
                     floor_of(native, arg)))
     return out
