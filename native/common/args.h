@@ -168,7 +168,7 @@ private:
                     PyErr_SetString(PyExc_TypeError, "keywords must be strings");
                     return false;
                 }
-                Py_ssize_t slot = find(key, nargs + k);
+                Py_ssize_t slot = find(key, nargs + k, k);
                 if (slot < 0) {
                     PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
                                  fname_, key);
@@ -205,15 +205,33 @@ private:
         return true;
     }
 
-    // Index of the parameter named `key`, trying the position where keyword
-    // arguments given in parameter order would land first.
-    Py_ssize_t find(PyObject* key, Py_ssize_t guess) const {
+    // Index of the parameter named `key`. Keywords usually come in the same
+    // order call after call, as new str objects each time (json.loads does
+    // not intern its keys): the parameter the keyword at this position
+    // matched last time is tried first, by identity and then by text, then
+    // the position where keywords given in parameter order would land; only
+    // then are all parameters searched. Parameter names are distinct, so the
+    // first match is the only one.
+    Py_ssize_t find(PyObject* key, Py_ssize_t guess, Py_ssize_t k) const {
         const Py_ssize_t n = static_cast<Py_ssize_t>(keys_.size());
+        const bool text = PyUnicode_Check(key);
+        if (k < kHints) {
+            const Py_ssize_t h = hint_[static_cast<size_t>(k)];
+            if (h < n && (keys_[static_cast<size_t>(h)] == key ||
+                          (text && same_text(key, keys_[static_cast<size_t>(h)]))))
+                return h;
+        }
+        Py_ssize_t j = find_slow(key, guess, n, text);
+        if (j >= 0 && k < kHints) hint_[static_cast<size_t>(k)] = static_cast<unsigned char>(j);
+        return j;
+    }
+
+    Py_ssize_t find_slow(PyObject* key, Py_ssize_t guess, Py_ssize_t n, bool text) const {
         if (guess < n && keys_[static_cast<size_t>(guess)] == key) return guess;
+        if (text && guess < n && same_text(key, keys_[static_cast<size_t>(guess)])) return guess;
         for (Py_ssize_t j = 0; j < n; ++j)
             if (keys_[static_cast<size_t>(j)] == key) return j;
-        if (!PyUnicode_Check(key)) return -1;
-        if (guess < n && same_text(key, keys_[static_cast<size_t>(guess)])) return guess;
+        if (!text) return -1;
         for (Py_ssize_t j = 0; j < n; ++j)
             if (same_text(key, keys_[static_cast<size_t>(j)])) return j;
         return -1;
@@ -253,6 +271,11 @@ private:
     Py_ssize_t nrequired_;
     Py_ssize_t nbound_;
     std::vector<PyObject*> keys_;
+    // The parameter each of the first keywords matched last time: only a
+    // guess, tested before it is used (so a stale or wrapped one costs a
+    // comparison, never a wrong match).
+    static constexpr Py_ssize_t kHints = 64;
+    mutable unsigned char hint_[kHints] = {};
 };
 
 }  // namespace orvane

@@ -136,33 +136,67 @@ inline PyObject* to_decimal(PyObject* decimal, PyObject* x) {
     return d;
 }
 
+// The module's `Decimal` for the conversions of one factory call. Python
+// code looks the name up at each use; the lookup is kept from one conversion
+// to the next only while nothing has run that could rebind it: converting an
+// exact str with the real Decimal class runs no Python code (and allocates
+// nothing the collector tracks), anything else may, and then the next use
+// looks the name up afresh.
+class DecimalName {
+public:
+    PyObject* get() {
+        if (!decimal_) decimal_ = state.global_ref(state.names.Decimal);
+        return decimal_.get();
+    }
+    // After Decimal(x) with the Decimal that get() gave.
+    void used_on(PyObject* x) {
+        if (decimal_.get() != state.real_decimal || !PyUnicode_CheckExact(x)) decimal_.reset();
+    }
+    // After a step that may have run Python code.
+    void forget() { decimal_.reset(); }
+
+private:
+    Ref decimal_;
+};
+
+// `Decimal(x)`, the name looked up through `name`.
+inline PyObject* decimal_of(PyObject* x, DecimalName& name) {
+    PyObject* decimal = name.get();
+    if (!decimal) return nullptr;
+    PyObject* d = to_decimal(decimal, x);
+    name.used_on(x);
+    return d;
+}
+
 // `Decimal(x)` with `Decimal` looked up in the module namespace now.
 inline PyObject* decimal_of(PyObject* x) {
-    Ref decimal = state.global_ref(state.names.Decimal);
-    return decimal ? to_decimal(decimal.get(), x) : nullptr;
+    DecimalName name;
+    return decimal_of(x, name);
 }
 
 // `Decimal(x) if x else Decimal("0.0")` for x a str or None.
-inline PyObject* decimal_or_zero(PyObject* x) {
-    Ref decimal = state.global_ref(state.names.Decimal);
-    if (!decimal) return nullptr;
+inline PyObject* decimal_or_zero(PyObject* x, DecimalName& name) {
     const bool empty = x == Py_None || (PyUnicode_Check(x) && PyUnicode_GET_LENGTH(x) == 0);
-    return to_decimal(decimal.get(), empty ? state.names.text_0_0 : x);
+    return decimal_of(empty ? state.names.text_0_0 : x, name);
 }
 
 // `Decimal(x) * Decimal("0.01")`: a rate given in hundredths of a percent,
 // as a percentage. Each Decimal is looked up as it is called.
-inline PyObject* percent_of(PyObject* x) {
-    Ref rate = Ref::steal(decimal_of(x));
+inline PyObject* percent_of(PyObject* x, DecimalName& name) {
+    Ref rate = Ref::steal(decimal_of(x, name));
     if (!rate) return nullptr;
-    Ref hundredth = Ref::steal(decimal_of(state.names.text_0_01));
+    Ref hundredth = Ref::steal(decimal_of(state.names.text_0_01, name));
     if (!hundredth) return nullptr;
+    // Two real Decimals multiply in C; anything else may run Python code.
+    if (!is_real_decimal(rate.get()) || !is_real_decimal(hundredth.get())) name.forget();
     return PyNumber_Multiply(rate.get(), hundredth.get());
 }
 
 // `list(map(Decimal, x))`: a new list, Decimal applied to each element in order.
-inline PyObject* decimal_list(PyObject* x) {
-    Ref keep_decimal = state.global_ref(state.names.Decimal);  // map() holds its function
+// Making the list may run the collector, so `name` is looked up afresh next.
+inline PyObject* decimal_list(PyObject* x, DecimalName& name) {
+    Ref keep_decimal = Ref::borrow(name.get());  // map() holds its function
+    name.forget();
     PyObject* decimal = keep_decimal.get();
     if (!decimal) return nullptr;
     if (PyList_CheckExact(x) || PyTuple_CheckExact(x)) {

@@ -234,20 +234,22 @@ private:
 };
 
 // The value a conversion makes from a field's arguments (`y` only for
-// Time). New reference.
+// Time); `decimal` is the module's Decimal as the call last looked it up.
+// New reference.
 template <Conv C>
-PyObject* converted(PyObject* x, PyObject* y, long flag) {
+PyObject* converted(PyObject* x, PyObject* y, long flag, DecimalName& decimal) {
     if constexpr (C == Conv::Time) {
         PyObject* date_time[2] = {x, y};
+        decimal.forget();  // the parser may run any Python code
         return call_global(state.dict, state.names.datetime_parser, date_time, 2);
     } else if constexpr (C == Conv::Decimal) {
-        return decimal_of(x);
+        return decimal_of(x, decimal);
     } else if constexpr (C == Conv::DecimalOrZero) {
-        return decimal_or_zero(x);
+        return decimal_or_zero(x, decimal);
     } else if constexpr (C == Conv::Percent) {
-        return percent_of(x);
+        return percent_of(x, decimal);
     } else if constexpr (C == Conv::DecimalList) {
-        return decimal_list(x);
+        return decimal_list(x, decimal);
     } else {
         static_assert(C == Conv::Flag, "a conversion that makes no value");
         return PyLong_FromLong(flag);
@@ -325,7 +327,8 @@ public:
             if (!check(a, std::make_index_sequence<kArgs>{})) return nullptr;
             Made made;
             PyObject* values[kSlots];
-            if (!convert(a, made, values, std::make_index_sequence<kSlots>{})) return nullptr;
+            DecimalName decimal;
+            if (!convert(a, made, values, decimal, std::make_index_sequence<kSlots>{})) return nullptr;
             return record_.make(cls, values);
         });
     }
@@ -351,16 +354,17 @@ private:
 
     // values[i] for each field, the conversions in slot order.
     template <size_t... I>
-    bool convert(Args<kArgs>& a, Made& made, PyObject** values, std::index_sequence<I...>) const {
-        return (convert_one<I>(a, made, values) && ...);
+    bool convert(Args<kArgs>& a, Made& made, PyObject** values, DecimalName& decimal,
+                 std::index_sequence<I...>) const {
+        return (convert_one<I>(a, made, values, decimal) && ...);
     }
     template <size_t I>
-    bool convert_one(Args<kArgs>& a, Made& made, PyObject** values) const {
+    bool convert_one(Args<kArgs>& a, Made& made, PyObject** values, DecimalName& decimal) const {
         constexpr Conv conv = Fields[I].conv;
         if constexpr (conv == Conv::Text || conv == Conv::Plain) {
             values[I] = a[kArgOf[I][0]];
         } else {
-            PyObject* v = converted<conv>(arg<kArgOf[I][0]>(a), arg<kArgOf[I][1]>(a), flag_);
+            PyObject* v = converted<conv>(arg<kArgOf[I][0]>(a), arg<kArgOf[I][1]>(a), flag_, decimal);
             if (!v) return false;
             values[I] = made.keep(v);
         }
