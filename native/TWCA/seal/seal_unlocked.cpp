@@ -81,11 +81,22 @@ void gate_after_fork_in_child() {
 }
 
 PyObject* close_gate(PyObject*, PyObject*) {
-    // Runs before finalisation begins: the threads coming back out of the
-    // engine get the interpreter lock now, and none asks for it later.
+    // Runs before finalisation begins.
+#if defined(__GLIBCXX__)
+    // GCC's unwinder: a thread still waiting for the interpreter lock when
+    // finalisation begins is caught and parked in reacquire_interpreter, so
+    // the gate closes with the lock held, as it always did. The threads
+    // coming back out of the engine then wait for it instead of running
+    // Python code again: on 3.10 a daemon thread that takes the lock back in
+    // its eval loop while the interpreter goes away can crash the process.
+    EngineGate::instance().close();
+#else
+    // Any other unwinder: the threads coming back out of the engine get the
+    // interpreter lock now, and none asks for it once finalisation began.
     Py_BEGIN_ALLOW_THREADS
     EngineGate::instance().close(true);
     Py_END_ALLOW_THREADS
+#endif
     Py_RETURN_NONE;
 }
 

@@ -12,12 +12,13 @@
 // have left it but not yet got the interpreter lock back. At interpreter exit
 // it is closed (an atexit callback, which runs before the interpreter starts
 // tearing down and long before the module facade, the chain store and
-// OpenSSL are released): closing lets the interpreter lock go and waits until
-// every thread has left and taken the lock back, and from then on engine work
-// runs with the interpreter lock held. So no thread can still be inside the
-// engine when its process-wide state goes away, and none is waiting for the
-// interpreter lock in here when finalisation begins (CPython would end it
-// there, see common/gil.h).
+// OpenSSL are released): closing waits until every thread has left, and from
+// then on engine work runs with the interpreter lock held. So no thread can
+// still be inside the engine when its process-wide state goes away. Built
+// with an unwinder other than GCC's, closing also lets the interpreter lock
+// go until every thread that left has taken it back, so none is waiting for
+// it in here when finalisation begins (CPython would end it there, see
+// common/gil.h); with GCC's, such a thread is parked where it waits.
 //
 // fork() waits at the gate too: before the process is copied, the threads
 // inside leave and no other enters, so the child never inherits a lock (the
