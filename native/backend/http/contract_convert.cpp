@@ -343,19 +343,32 @@ PyObject* futopt_desc_scanned(EntryReader& rd, FutoptRun<is_option>& run, Ref (&
     const Names& n = names;
     Ref symbol;
     if (is_option) {
+        // The strike text is the eprice without its trailing zeros and then
+        // its trailing dots when it ends in ".0": an ASCII eprice is cut
+        // where those end instead of making the stripped text first.
         PyObject* eprice = f[kEprice].get();
         const Py_ssize_t len = PyUnicode_GET_LENGTH(eprice);
-        Ref strike;
-        if (len >= 2 && PyUnicode_READ_CHAR(eprice, len - 1) == '0' && PyUnicode_READ_CHAR(eprice, len - 2) == '.') {
-            Ref no_zeros = Ref::steal(http::strip_char(eprice, '0', n.zero_char, n.rstrip, false));
-            if (!no_zeros) return nullptr;
-            strike = Ref::steal(http::strip_char(no_zeros.get(), '.', n.dot, n.rstrip, false));
+        const bool ends = len >= 2 && PyUnicode_READ_CHAR(eprice, len - 1) == '0' &&
+                          PyUnicode_READ_CHAR(eprice, len - 2) == '.';
+        if (PyUnicode_IS_ASCII(eprice)) {
+            const Py_ssize_t cut = ends ? http::rstrip_len(eprice, '.', http::rstrip_len(eprice, '0', len)) : len;
+            PyObject* const parts[] = {f[kCategory].get(), f[kDeliverymonth].get(), f[kPoc].get(), eprice};
+            const Py_ssize_t lens[] = {PyUnicode_GET_LENGTH(parts[0]), PyUnicode_GET_LENGTH(parts[1]),
+                                       PyUnicode_GET_LENGTH(parts[2]), cut};
+            symbol = Ref::steal(http::concat_prefixes(parts, lens));
         } else {
-            strike = Ref::borrow(eprice);
+            Ref strike;
+            if (ends) {
+                Ref no_zeros = Ref::steal(http::strip_char(eprice, '0', n.zero_char, n.rstrip, false));
+                if (!no_zeros) return nullptr;
+                strike = Ref::steal(http::strip_char(no_zeros.get(), '.', n.dot, n.rstrip, false));
+            } else {
+                strike = Ref::borrow(eprice);
+            }
+            if (!strike) return nullptr;
+            symbol = Ref::steal(
+                http::concat({f[kCategory].get(), f[kDeliverymonth].get(), f[kPoc].get(), strike.get()}));
         }
-        if (!strike) return nullptr;
-        symbol = Ref::steal(
-            http::concat({f[kCategory].get(), f[kDeliverymonth].get(), f[kPoc].get(), strike.get()}));
     } else {
         symbol = Ref::steal(http::concat({f[kEname].get(), f[kDeliverymonth].get()}));
     }
