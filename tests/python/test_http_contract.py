@@ -115,6 +115,7 @@ def test_unit_is_float(basic):
 @pytest.mark.parametrize("eprice, strike", [
     ("17500.0", "17500"), ("100.0", "100"), ("0.0", "0"), (".0", ""), ("10.0", "10"),
     ("17500.5", "17500.5"), ("100.00", "100.00"), ("17550", "17550"), ("", ""),
+    ("\u00e910.0", "\u00e910"), ("\u0661\u0660.0", "\u0661\u0660"), ("\u0661.0", "\u0661"),
 ])
 def test_option_strike_normalised_only_in_symbol(eprice, strike):
     entry = option(eprice=eprice)

@@ -39,6 +39,43 @@ PyObject* from_template(PyObject* tpl, PyObject* const (&kv)[N]) {
     return d.release();
 }
 
+// The descriptions of one list made from exact str and float values.
+//
+// Neighbouring entries share most of their values (a product's category,
+// kind, underlying and unit), so a private copy of the template keeps the
+// values of the last description, and only the values that are other objects
+// than last time are set in it before it is copied. The copy has the keys in
+// the template's order and the same value objects as a fresh template copy
+// with all pairs set. Holding only str and float values (and the template's
+// constants), the private dict is never tracked by the garbage collector,
+// so no Python code can reach it and change it behind `last_`.
+template <size_t N>
+class RunTemplate {
+public:
+    static_assert(N % 2 == 0, "pairs");
+
+    PyObject* make(PyObject* tpl, PyObject* const (&kv)[N]) {
+        if (!run_) {
+            run_ = Ref::steal(PyDict_Copy(tpl));
+            if (!run_) return nullptr;
+        }
+        for (size_t i = 0; i < N; i += 2) {
+            if (last_[i / 2] == kv[i + 1]) continue;
+            if (PyDict_SetItem(run_.get(), kv[i], kv[i + 1]) < 0) {
+                run_ = Ref();  // start again from the template next time
+                for (PyObject*& v : last_) v = nullptr;
+                return nullptr;
+            }
+            last_[i / 2] = kv[i + 1];
+        }
+        return PyDict_Copy(run_.get());
+    }
+
+private:
+    Ref run_;
+    PyObject* last_[N / 2] = {};  // borrowed: run_ holds them
+};
+
 // Reads the entries of one list.
 //
 // Lists decoded from JSON share one str object per key across all entries.
@@ -299,46 +336,63 @@ PyObject* option_symbol(EntryReader& rd, PyObject* entry) {
 // The future (is_option false) or option description of one entry.
 // The description of an entry that scan() accepted (all fields exact str).
 template <bool is_option>
-PyObject* futopt_desc_scanned(EntryReader& rd, Ref (&f)[kNumKeys]) {
+using FutoptRun = RunTemplate<is_option ? 20 : 16>;
+
+template <bool is_option>
+PyObject* futopt_desc_scanned(EntryReader& rd, FutoptRun<is_option>& run, Ref (&f)[kNumKeys]) {
     const Names& n = names;
     Ref symbol;
     if (is_option) {
+        // The strike text is the eprice without its trailing zeros and then
+        // its trailing dots when it ends in ".0": an ASCII eprice is cut
+        // where those end instead of making the stripped text first.
         PyObject* eprice = f[kEprice].get();
         const Py_ssize_t len = PyUnicode_GET_LENGTH(eprice);
-        Ref strike;
-        if (len >= 2 && PyUnicode_READ_CHAR(eprice, len - 1) == '0' && PyUnicode_READ_CHAR(eprice, len - 2) == '.') {
-            Ref no_zeros = Ref::steal(http::strip_char(eprice, '0', n.zero_char, n.rstrip, false));
-            if (!no_zeros) return nullptr;
-            strike = Ref::steal(http::strip_char(no_zeros.get(), '.', n.dot, n.rstrip, false));
+        const bool ends = len >= 2 && PyUnicode_READ_CHAR(eprice, len - 1) == '0' &&
+                          PyUnicode_READ_CHAR(eprice, len - 2) == '.';
+        if (PyUnicode_IS_ASCII(eprice)) {
+            const Py_ssize_t cut = ends ? http::rstrip_len(eprice, '.', http::rstrip_len(eprice, '0', len)) : len;
+            PyObject* const parts[] = {f[kCategory].get(), f[kDeliverymonth].get(), f[kPoc].get(), eprice};
+            const Py_ssize_t lens[] = {PyUnicode_GET_LENGTH(parts[0]), PyUnicode_GET_LENGTH(parts[1]),
+                                       PyUnicode_GET_LENGTH(parts[2]), cut};
+            symbol = Ref::steal(http::concat_prefixes(parts, lens));
         } else {
-            strike = Ref::borrow(eprice);
+            Ref strike;
+            if (ends) {
+                Ref no_zeros = Ref::steal(http::strip_char(eprice, '0', n.zero_char, n.rstrip, false));
+                if (!no_zeros) return nullptr;
+                strike = Ref::steal(http::strip_char(no_zeros.get(), '.', n.dot, n.rstrip, false));
+            } else {
+                strike = Ref::borrow(eprice);
+            }
+            if (!strike) return nullptr;
+            symbol = Ref::steal(
+                http::concat({f[kCategory].get(), f[kDeliverymonth].get(), f[kPoc].get(), strike.get()}));
         }
-        if (!strike) return nullptr;
-        symbol = Ref::steal(
-            http::concat({f[kCategory].get(), f[kDeliverymonth].get(), f[kPoc].get(), strike.get()}));
     } else {
         symbol = Ref::steal(http::concat({f[kEname].get(), f[kDeliverymonth].get()}));
     }
     if (!symbol) return nullptr;
     Ref unit = Ref::steal(rd.to_float(f[kBasic].get()));
     if (!unit) return nullptr;
-    if (is_option) {
+    if constexpr (is_option) {
         PyObject* const kv[] = {n.symbol,          symbol.get(),         n.code,            f[kCode].get(),
                                 n.name,            f[kCsname].get(),     n.category,        f[kCategory].get(),
                                 n.delivery_month,  f[kDeliverymonth].get(), n.strike_price, f[kEprice].get(),
                                 n.option_right,    f[kPoc].get(),        n.underlying_kind, f[kProdKind].get(),
                                 n.underlying_code, f[kOstock].get(),     n.unit,            unit.get()};
-        return from_template(n.option_template, kv);
+        return run.make(n.option_template, kv);
+    } else {
+        PyObject* const kv[] = {n.symbol,          symbol.get(),      n.code,            f[kCode].get(),
+                                n.name,            f[kCsname].get(),  n.category,        f[kCategory].get(),
+                                n.delivery_month,  f[kDeliverymonth].get(), n.underlying_kind, f[kProdKind].get(),
+                                n.underlying_code, f[kOstock].get(),  n.unit,            unit.get()};
+        return run.make(n.future_template, kv);
     }
-    PyObject* const kv[] = {n.symbol,          symbol.get(),      n.code,            f[kCode].get(),
-                            n.name,            f[kCsname].get(),  n.category,        f[kCategory].get(),
-                            n.delivery_month,  f[kDeliverymonth].get(), n.underlying_kind, f[kProdKind].get(),
-                            n.underlying_code, f[kOstock].get(),  n.unit,            unit.get()};
-    return from_template(n.future_template, kv);
 }
 
 template <bool is_option>
-PyObject* futopt_desc(EntryReader& rd, PyObject* entry) {
+PyObject* futopt_desc(EntryReader& rd, FutoptRun<is_option>& run, PyObject* entry) {
     const Names& n = names;
     {
         Ref f[kNumKeys];
@@ -347,7 +401,7 @@ PyObject* futopt_desc(EntryReader& rd, PyObject* entry) {
                                         kOstock, kBasic}, f)
                       : rd.scan(entry, {kEname, kDeliverymonth, kCode, kCsname, kCategory, kProdKind, kOstock,
                                         kBasic}, f);
-        if (scanned) return futopt_desc_scanned<is_option>(rd, f);
+        if (scanned) return futopt_desc_scanned<is_option>(rd, run, f);
     }
     Ref symbol = Ref::steal(is_option ? option_symbol(rd, entry)
                                       : symbol_of(rd, entry, {kEname, kDeliverymonth}));
@@ -394,12 +448,13 @@ PyObject* futopt_desc(EntryReader& rd, PyObject* entry) {
 template <bool is_option>
 PyObject* futopt_convert(PyObject* contracts) {
     EntryReader rd;
+    FutoptRun<is_option> run;
     Ref result = Ref::steal(PyDict_New());
     if (!result) return nullptr;
     const bool ok = http::for_each_item(contracts, names.items, [&](PyObject* product, PyObject* entries) {
         Ref group;  // the product's list, found or made at its first entry
         return http::for_each(entries, [&](PyObject* entry) {
-            Ref desc = Ref::steal(futopt_desc<is_option>(rd, entry));
+            Ref desc = Ref::steal(futopt_desc<is_option>(rd, run, entry));
             if (!desc) return false;
             if (!group) {
                 // Looked up for each product, so a name that comes back (from a

@@ -14,15 +14,17 @@
 namespace orvane {
 namespace http {
 
-// Joins N texts (each a str) into a new str with one allocation.
+// Joins the first lens[i] characters of each of N texts (each a ready str)
+// into a new str with one allocation. A shortened part must keep its widest
+// character (the result's width is taken from the whole parts), as cutting
+// ASCII characters off an ASCII text does.
 template <size_t N>
-inline PyObject* concat(PyObject* const (&parts)[N]) {
+inline PyObject* concat_prefixes(PyObject* const (&parts)[N], const Py_ssize_t (&lens)[N]) {
     Py_ssize_t len = 0;
     Py_UCS4 maxc = 0;
-    for (PyObject* p : parts) {
-        if (!text_ready(p)) return nullptr;
-        len += PyUnicode_GET_LENGTH(p);
-        maxc = std::max<Py_UCS4>(maxc, PyUnicode_MAX_CHAR_VALUE(p));
+    for (size_t i = 0; i < N; ++i) {
+        len += lens[i];
+        maxc = std::max<Py_UCS4>(maxc, PyUnicode_MAX_CHAR_VALUE(parts[i]));
     }
     if (len == 0) return PyUnicode_New(0, 0);
     Ref out = Ref::steal(PyUnicode_New(len, maxc));
@@ -30,8 +32,9 @@ inline PyObject* concat(PyObject* const (&parts)[N]) {
     Py_ssize_t pos = 0;
     const int kind = PyUnicode_KIND(out.get());
     char* data = static_cast<char*>(PyUnicode_DATA(out.get()));
-    for (PyObject* p : parts) {
-        const Py_ssize_t n = PyUnicode_GET_LENGTH(p);
+    for (size_t i = 0; i < N; ++i) {
+        PyObject* p = parts[i];
+        const Py_ssize_t n = lens[i];
         if (n && PyUnicode_KIND(p) == kind) {
             // Same width: the characters copy as bytes.
             std::memcpy(data + pos * kind, PyUnicode_DATA(p), static_cast<size_t>(n) * kind);
@@ -41,6 +44,17 @@ inline PyObject* concat(PyObject* const (&parts)[N]) {
         pos += n;
     }
     return out.release();
+}
+
+// Joins N texts (each a str) into a new str with one allocation.
+template <size_t N>
+inline PyObject* concat(PyObject* const (&parts)[N]) {
+    Py_ssize_t lens[N];
+    for (size_t i = 0; i < N; ++i) {
+        if (!text_ready(parts[i])) return nullptr;
+        lens[i] = PyUnicode_GET_LENGTH(parts[i]);
+    }
+    return concat_prefixes(parts, lens);
 }
 
 // Length of `s` without the trailing run of `c` (s an exact, ready str).
