@@ -40,32 +40,40 @@ def _loop_batch(fn, n):
     return clock() - t0
 
 
-def _median_per_call(batch, fn, n, rounds):
-    return statistics.median(batch(fn, n) for _ in range(rounds)) / n
-
-
 _overhead = {}
 
 
 def _loop_cost(batch, n, rounds):
+    """Seconds per call of the timing loop itself (a function that makes nothing)."""
     key = (batch, n)
     if key not in _overhead:
-        _overhead[key] = _median_per_call(batch, _nothing, n, max(rounds, 9))
+        _overhead[key] = statistics.median(batch(_nothing, n) for _ in range(max(rounds, 9))) / n
     return _overhead[key]
 
 
-def make_time(fn, n, rounds):
-    """Seconds per result made (freeing outside the timing)."""
-    fn()  # warm: caches, first-call interning
-    t = _median_per_call(_make_batch, fn, n, rounds) - _loop_cost(_make_batch, n, rounds)
-    return max(t, 1e-12)
+def _interleaved(batch, fns, n, rounds):
+    """Seconds per call of each function: the median of `rounds` batches,
+    the contestants taking turns batch by batch, so that a slow stretch of a
+    shared machine falls on all of them alike rather than on whichever was
+    being timed then."""
+    for fn in fns:
+        fn()  # warm: caches, first-call interning
+    times = [[] for _ in fns]
+    for _ in range(rounds):
+        for t, fn in zip(times, fns):
+            t.append(batch(fn, n))
+    cost = _loop_cost(batch, n, rounds)
+    return [max(statistics.median(t) / n - cost, 1e-12) for t in times]
 
 
-def loop_time(fn, n, rounds):
-    """Seconds per result made and freed in a continuous loop."""
-    fn()
-    t = _median_per_call(_loop_batch, fn, n, rounds) - _loop_cost(_loop_batch, n, rounds)
-    return max(t, 1e-12)
+def make_times(fns, n, rounds):
+    """Seconds per result made (freeing outside the timing), for each function."""
+    return _interleaved(_make_batch, fns, n, rounds)
+
+
+def loop_times(fns, n, rounds):
+    """Seconds per result made and freed in a continuous loop, for each function."""
+    return _interleaved(_loop_batch, fns, n, rounds)
 
 
 def split(s):
@@ -103,6 +111,6 @@ def measure(name, size, compiled, twin, floor, n, rounds):
     return {
         "name": name,
         "size": size,
-        "make": [make_time(f, n, rounds) for f in (compiled, twin, floor)],
-        "loop": [loop_time(f, n, rounds) for f in (compiled, twin, floor)],
+        "make": make_times((compiled, twin, floor), n, rounds),
+        "loop": loop_times((compiled, twin, floor), n, rounds),
     }

@@ -34,6 +34,8 @@
 #include "common/text.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -214,27 +216,48 @@ private:
     // first match is the only one.
     Py_ssize_t find(PyObject* key, Py_ssize_t guess, Py_ssize_t k) const {
         const Py_ssize_t n = static_cast<Py_ssize_t>(keys_.size());
-        const bool text = PyUnicode_Check(key);
         if (k < kHints) {
             const Py_ssize_t h = hint_[static_cast<size_t>(k)];
-            if (h < n && (keys_[static_cast<size_t>(h)] == key ||
-                          (text && same_text(key, keys_[static_cast<size_t>(h)]))))
-                return h;
+            if (h < n && is_named(key, h)) return h;
         }
-        Py_ssize_t j = find_slow(key, guess, n, text);
+        Py_ssize_t j = find_slow(key, guess, n);
         if (j >= 0 && k < kHints) hint_[static_cast<size_t>(k)] = static_cast<unsigned char>(j);
         return j;
     }
 
-    Py_ssize_t find_slow(PyObject* key, Py_ssize_t guess, Py_ssize_t n, bool text) const {
-        if (guess < n && keys_[static_cast<size_t>(guess)] == key) return guess;
-        if (text && guess < n && same_text(key, keys_[static_cast<size_t>(guess)])) return guess;
+    Py_ssize_t find_slow(PyObject* key, Py_ssize_t guess, Py_ssize_t n) const {
+        if (guess < n && is_named(key, guess)) return guess;
         for (Py_ssize_t j = 0; j < n; ++j)
             if (keys_[static_cast<size_t>(j)] == key) return j;
-        if (!text) return -1;
         for (Py_ssize_t j = 0; j < n; ++j)
-            if (same_text(key, keys_[static_cast<size_t>(j)])) return j;
+            if (is_named(key, j)) return j;
         return -1;
+    }
+
+    // True when the str `key` has the text of parameter j. The names are
+    // ASCII, so a compact ASCII key (what json.loads and literals make) is
+    // compared as bytes; any other str character by character.
+    bool is_named(PyObject* key, Py_ssize_t j) const {
+        PyObject* name = keys_[static_cast<size_t>(j)];
+        if (key == name) return true;
+        if (!PyUnicode_IS_COMPACT_ASCII(key)) return same_text(key, name);
+        const Py_ssize_t len = PyUnicode_GET_LENGTH(key);
+        return len == PyUnicode_GET_LENGTH(name) &&
+               same_bytes(PyUnicode_1BYTE_DATA(key), PyUnicode_1BYTE_DATA(name), static_cast<size_t>(len));
+    }
+
+    // memcmp(a, b, n) == 0 for the few bytes of a parameter name, without a
+    // library call: eight bytes at a time, then the rest.
+    static bool same_bytes(const unsigned char* a, const unsigned char* b, size_t n) {
+        for (; n >= 8; a += 8, b += 8, n -= 8) {
+            uint64_t x, y;
+            std::memcpy(&x, a, 8);
+            std::memcpy(&y, b, 8);
+            if (x != y) return false;
+        }
+        for (; n; ++a, ++b, --n)
+            if (*a != *b) return false;
+        return true;
     }
 
     bool too_many(Py_ssize_t given) const {

@@ -123,6 +123,22 @@ def test_stock_bad_prices(factory, field, value, exc):
         getattr(DepthSTKv1, factory)(**fresh(DEPTH_STK, **{field: value}))
 
 
+def test_prices_stay_exact_across_many_texts():
+    # More distinct price texts than the conversions keep, as new str objects
+    # each message, in lists longer than a record's five levels and in every
+    # kind of iterable; texts that differ only in trailing zeros are distinct
+    # Decimals.
+    texts = ["%d.%02d" % (i // 100, i % 100) for i in range(30000)]
+    texts += [t + "0" for t in texts[:2000]]
+    for start in range(0, len(texts), 40):
+        chunk = texts[start:start + 40]
+        for bid in (list(chunk), tuple(chunk), iter(list(chunk))):
+            r = DepthSTKv1.from_content(**fresh(DEPTH_STK, bid_price=bid,
+                                                ask_price=["".join(t) for t in chunk[::-1]]))
+            assert list(map(repr, r.bid_price)) == [repr(Decimal(t)) for t in chunk]
+            assert r.to_dict(raw=True)["ask_price"] == chunk[::-1]
+
+
 @pytest.mark.parametrize("cls, msg, fields", [
     (DepthSTKv1, DEPTH_STK, ["code", "date", "time"]),
     (DepthFOPv1, DEPTH_FOP, ["code", "date", "time", "first_derived_bid_price",

@@ -5,14 +5,18 @@
 // Decimal is immutable and a price text recurs on tick after tick, so while
 // the module's `Decimal` is the real `decimal.Decimal` of the C implementation
 // (a class nobody can change) the result for a plain
-// number text (optional sign, digits, at most one point) is kept in a bounded
-// dict and handed out again. Such a text always converts, exactly and
-// independent of the decimal context, so the cache never changes a result or
-// hides an error; any other text or object goes to `Decimal` itself.
+// number text (optional sign, digits, at most one point) is kept in a
+// direct-mapped table indexed by the text's hash and handed out again; a text
+// that lands on a taken entry replaces what it held. Such a text always
+// converts, exactly and independent of the decimal context, so the cache never
+// changes a result or hides an error; any other text or object goes to
+// `Decimal` itself.
 #pragma once
 
 #include "backend/solace/module_state.h"
 #include "common/class_watch.h"
+#include "common/list_builder.h"
+#include "common/text.h"
 
 #include <cstdint>
 
@@ -35,8 +39,6 @@ inline bool remember_real_decimal() {
     return true;
 }
 
-// Entries kept before the cache is emptied and refilled.
-constexpr Py_ssize_t kDecimalCacheSize = 16384;
 // Longest text the cache takes (a price or amount is far shorter).
 constexpr Py_ssize_t kDecimalCacheTextMax = 40;
 
@@ -67,9 +69,15 @@ inline bool plain_number(PyObject* text) {
 // percentage, are never kept alive by it). Only texts without an exponent are
 // kept: str() writes the exponent letter after the context's `capitals`, and
 // a text without one is the same in every context.
-inline DecimalText& decimal_text_slot(PyObject* v) {
+inline CacheEntry& decimal_text_slot(PyObject* v) {
     const uintptr_t addr = reinterpret_cast<uintptr_t>(v);
     return state.decimal_text[((addr >> 4) ^ (addr >> 13)) & (kDecimalTextSlots - 1)];
+}
+
+// The entry of the text cache for a text whose hash is `h`.
+inline CacheEntry& decimal_cache_slot(Py_hash_t h) {
+    const size_t u = static_cast<size_t>(h);
+    return state.decimal_cache[(u ^ (u >> 16)) & (kDecimalCacheSlots - 1)];
 }
 
 inline void remember_text(PyObject* d) {
@@ -89,13 +97,8 @@ inline void remember_text(PyObject* d) {
             return;
         }
     }
-    DecimalText& slot = decimal_text_slot(d);
-    PyObject* old_decimal = slot.decimal;
-    PyObject* old_text = slot.text;
-    slot.decimal = new_ref(d);
-    slot.text = text;
-    Py_XDECREF(old_decimal);
-    Py_XDECREF(old_text);
+    decimal_text_slot(d).replace(d, text);
+    Py_DECREF(text);
 }
 
 // True when `v` is an instance of exactly the real Decimal class, whose str()
@@ -107,8 +110,8 @@ inline bool is_real_decimal(PyObject* v) {
 // str(v), from the table when `v` is one of the Decimals it holds.
 inline PyObject* decimal_str(PyObject* v) {
     if (is_real_decimal(v)) {
-        const DecimalText& slot = decimal_text_slot(v);
-        if (slot.decimal == v) return new_ref(slot.text);
+        const CacheEntry& slot = decimal_text_slot(v);
+        if (slot.key == v) return new_ref(slot.value);
     }
     return PyObject_Str(v);
 }
@@ -120,17 +123,15 @@ inline PyObject* to_decimal(PyObject* decimal, PyObject* x) {
         Ref keep = Ref::borrow(decimal);  // any callable may stand in for Decimal
         return call1(decimal, x);
     }
-    PyObject* hit = PyDict_GetItemWithError(state.decimal_cache, x);
-    if (hit) return new_ref(hit);
-    if (PyErr_Occurred()) return nullptr;
+    // The hash of an exact str is computed once and kept in the object; it
+    // fails only when an old-style str cannot be made ready.
+    const Py_hash_t h = PyObject_Hash(x);
+    if (h == -1) return nullptr;
+    CacheEntry& slot = decimal_cache_slot(h);
+    if (slot.key && (slot.key == x || same_text(slot.key, x))) return new_ref(slot.value);
     PyObject* d = call1(decimal, x);
-    if (d && plain_number(x)) {
-        if (PyDict_GET_SIZE(state.decimal_cache) >= kDecimalCacheSize)
-            PyDict_Clear(state.decimal_cache);
-        if (PyDict_SetItem(state.decimal_cache, x, d) < 0) {
-            Py_DECREF(d);
-            return nullptr;
-        }
+    if (d && is_real_decimal(d) && plain_number(x)) {
+        slot.replace(x, d);
         remember_text(d);
     }
     return d;
@@ -199,33 +200,28 @@ inline PyObject* decimal_list(PyObject* x, DecimalName& name) {
     name.forget();
     PyObject* decimal = keep_decimal.get();
     if (!decimal) return nullptr;
+    ListBuilder<> out;
     if (PyList_CheckExact(x) || PyTuple_CheckExact(x)) {
         Ref seq = Ref::borrow(x);
-        Ref out = Ref::steal(PyList_New(0));
-        if (!out) return nullptr;
         // The length is read afresh: decimal may be any callable, even one
         // that changes the list while it is being walked.
         for (Py_ssize_t i = 0; i < Py_SIZE(x); ++i) {
             Ref item = Ref::borrow(PyList_CheckExact(x) ? PyList_GET_ITEM(x, i) : PyTuple_GET_ITEM(x, i));
-            Ref d = Ref::steal(to_decimal(decimal, item.get()));
-            if (!d || PyList_Append(out.get(), d.get()) < 0) return nullptr;
+            if (!out.add(to_decimal(decimal, item.get()))) return nullptr;
         }
-        return out.release();
+        return out.finish();
     }
     Ref it = Ref::steal(PyObject_GetIter(x));
     if (!it) return nullptr;
-    Ref out = Ref::steal(PyList_New(0));
-    if (!out) return nullptr;
     while (true) {
         Ref item = Ref::steal(PyIter_Next(it.get()));
         if (!item) {
             if (PyErr_Occurred()) return nullptr;
             break;
         }
-        Ref d = Ref::steal(to_decimal(decimal, item.get()));
-        if (!d || PyList_Append(out.get(), d.get()) < 0) return nullptr;
+        if (!out.add(to_decimal(decimal, item.get()))) return nullptr;
     }
-    return out.release();
+    return out.finish();
 }
 
 }  // namespace solace

@@ -32,8 +32,7 @@ bool init_state(PyObject* module, const char* repr_kind) {
         return false;
     }
     if (!state.no_args) state.no_args = PyTuple_New(0);
-    if (!state.decimal_cache) state.decimal_cache = PyDict_New();
-    return state.no_args && state.decimal_cache;
+    return state.no_args != nullptr;
 }
 
 bool init(PyObject* m, const char* kind, std::initializer_list<Import> imports,

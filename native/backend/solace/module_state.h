@@ -41,14 +41,26 @@ class RecordClass;
 
 ORVANE_INTERNED(Names, SOLACE_NAMES);
 
-// One entry of the cache from a Decimal object to its str() (decimals.h).
-// Both references are strong, so the object cannot die and its address
-// cannot be reused while the entry holds it.
-struct DecimalText {
-    PyObject* decimal = nullptr;
-    PyObject* text = nullptr;
+// One entry of a direct-mapped cache of decimals.h: a key and the value kept
+// for it. Both references are strong, so the key cannot die and its address
+// cannot be reused while the entry holds it. Only exact str and real Decimal
+// objects are kept, whose release runs no Python code.
+struct CacheEntry {
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+
+    // Keeps `v` for `k` (borrowed references), in place of what it held.
+    void replace(PyObject* k, PyObject* v) {
+        PyObject* old_key = key;
+        PyObject* old_value = value;
+        key = new_ref(k);
+        value = new_ref(v);
+        Py_XDECREF(old_key);
+        Py_XDECREF(old_value);
+    }
 };
-constexpr size_t kDecimalTextSlots = 4096;  // a power of two
+constexpr size_t kDecimalTextSlots = 4096;   // Decimal -> str; a power of two
+constexpr size_t kDecimalCacheSlots = 8192;  // number text -> Decimal; a power of two
 
 // The most record classes one module makes.
 constexpr size_t kMaxRecords = 4;
@@ -62,11 +74,11 @@ struct State {
     PyObject* getitem_descr = nullptr; // the base class's own __getitem__ descriptor
     PyObject* transform_fn = nullptr;  // the function inside the base's _transform_raw
     PyObject* object_class = nullptr;  // object's own __class__ descriptor
-    PyObject* decimal_cache = nullptr; // dict: plain number text -> Decimal (see decimals.h)
     PyObject* default_version = nullptr;  // QuoteVersion.v0 at import (topics.cpp)
     PyObject* no_args = nullptr;       // (), the arguments of object.__new__ (records.cpp)
     RecordClass* records[kMaxRecords] = {};  // the record classes made, for to_dict
-    DecimalText decimal_text[kDecimalTextSlots];  // Decimal -> str (see decimals.h)
+    CacheEntry decimal_cache[kDecimalCacheSlots];  // number text -> Decimal (see decimals.h)
+    CacheEntry decimal_text[kDecimalTextSlots];    // Decimal -> str (see decimals.h)
     Names names;
 
     // `name` from the module namespace (or builtins), looked up now. Borrowed.

@@ -6,6 +6,7 @@
 #include "backend/solace/records.h"
 #include "common/args.h"
 #include "common/classes.h"
+#include "common/list_builder.h"
 #include "common/text.h"
 
 #include <utility>
@@ -88,18 +89,16 @@ inline int is_price_list_key(PyObject* k, RawNames& names) {
 
 // [str(i) for i in v]
 inline PyObject* str_list(PyObject* v, RawNames& names) {
-    Ref out = Ref::steal(PyList_New(0));
-    if (!out) return nullptr;
+    ListBuilder<> out;
     if (PyList_CheckExact(v) || PyTuple_CheckExact(v)) {
         Ref keep = Ref::borrow(v);
         const bool list = PyList_CheckExact(v);
         for (Py_ssize_t i = 0; i < Py_SIZE(v); ++i) {
             Ref item = Ref::borrow(list ? PyList_GET_ITEM(v, i) : PyTuple_GET_ITEM(v, i));
             if (!is_real_decimal(item.get())) names.ran_python();
-            Ref s = Ref::steal(decimal_str(item.get()));  // str() of any object
-            if (!s || PyList_Append(out.get(), s.get()) < 0) return nullptr;
+            if (!out.add(decimal_str(item.get()))) return nullptr;  // str() of any object
         }
-        return out.release();
+        return out.finish();
     }
     names.ran_python();
     Ref it = Ref::steal(PyObject_GetIter(v));
@@ -108,10 +107,9 @@ inline PyObject* str_list(PyObject* v, RawNames& names) {
         Ref item = Ref::steal(PyIter_Next(it.get()));
         if (!item) {
             if (PyErr_Occurred()) return nullptr;
-            return out.release();
+            return out.finish();
         }
-        Ref s = Ref::steal(PyObject_Str(item.get()));
-        if (!s || PyList_Append(out.get(), s.get()) < 0) return nullptr;
+        if (!out.add(PyObject_Str(item.get()))) return nullptr;
     }
 }
 
