@@ -94,7 +94,7 @@ public:
     Py_ssize_t size() const { return static_cast<Py_ssize_t>(names_.size()); }
     const char* name(Py_ssize_t i) const { return names_[static_cast<size_t>(i)]; }
     // The interned name of parameter i (valid after the first parse or intern()).
-    PyObject* interned(Py_ssize_t i) { return intern() ? keys_[static_cast<size_t>(i)] : nullptr; }
+    PyObject* interned(Py_ssize_t i) { return intern() ? keys_[static_cast<size_t>(i)].key : nullptr; }
 
     // Fills out[0..size()) with strong references; optional parameters that
     // were not given are left null. Returns false with an exception set.
@@ -193,15 +193,19 @@ private:
 
     bool intern() {
         if (!keys_.empty()) return true;
-        std::vector<PyObject*> keys;
+        std::vector<Name> keys;
         keys.reserve(names_.size());
         for (const char* nm : names_) {
             PyObject* s = PyUnicode_InternFromString(nm);
             if (!s) {
-                for (PyObject* k : keys) Py_DECREF(k);
+                for (Name& k : keys) Py_DECREF(k.key);
                 return false;
             }
-            keys.push_back(s);  // kept for the life of the process, like a static
+            // Kept for the life of the process, like a static, and so is its
+            // text. A name that is not ASCII matches no ASCII key.
+            const bool ascii = PyUnicode_IS_ASCII(s);
+            keys.push_back({s, ascii ? PyUnicode_1BYTE_DATA(s) : nullptr,
+                            ascii ? static_cast<size_t>(PyUnicode_GET_LENGTH(s)) : SIZE_MAX});
         }
         keys_.swap(keys);
         return true;
@@ -228,36 +232,46 @@ private:
     Py_ssize_t find_slow(PyObject* key, Py_ssize_t guess, Py_ssize_t n) const {
         if (guess < n && is_named(key, guess)) return guess;
         for (Py_ssize_t j = 0; j < n; ++j)
-            if (keys_[static_cast<size_t>(j)] == key) return j;
+            if (keys_[static_cast<size_t>(j)].key == key) return j;
         for (Py_ssize_t j = 0; j < n; ++j)
             if (is_named(key, j)) return j;
         return -1;
     }
 
-    // True when the str `key` has the text of parameter j. The names are
-    // ASCII, so a compact ASCII key (what json.loads and literals make) is
-    // compared as bytes; any other str character by character.
+    // True when the str `key` has the text of parameter j. A compact ASCII
+    // key (what json.loads and literals make) is compared as bytes with the
+    // name's text; any other str character by character.
     bool is_named(PyObject* key, Py_ssize_t j) const {
-        PyObject* name = keys_[static_cast<size_t>(j)];
-        if (key == name) return true;
-        if (!PyUnicode_IS_COMPACT_ASCII(key)) return same_text(key, name);
-        const Py_ssize_t len = PyUnicode_GET_LENGTH(key);
-        return len == PyUnicode_GET_LENGTH(name) &&
-               same_bytes(PyUnicode_1BYTE_DATA(key), PyUnicode_1BYTE_DATA(name), static_cast<size_t>(len));
+        const Name& name = keys_[static_cast<size_t>(j)];
+        if (key == name.key) return true;
+        if (!PyUnicode_IS_COMPACT_ASCII(key)) return same_text(key, name.key);
+        // A compact ASCII str keeps its characters right after its header.
+        const size_t len = static_cast<size_t>(reinterpret_cast<PyASCIIObject*>(key)->length);
+        return len == name.len &&
+               same_bytes(reinterpret_cast<const unsigned char*>(reinterpret_cast<PyASCIIObject*>(key) + 1),
+                          name.text, len);
     }
 
     // memcmp(a, b, n) == 0 for the few bytes of a parameter name, without a
-    // library call: eight bytes at a time, then the rest.
+    // library call: eight bytes at a time, the last eight (or four) read
+    // where they end, overlapping what was compared before.
     static bool same_bytes(const unsigned char* a, const unsigned char* b, size_t n) {
-        for (; n >= 8; a += 8, b += 8, n -= 8) {
-            uint64_t x, y;
-            std::memcpy(&x, a, 8);
-            std::memcpy(&y, b, 8);
-            if (x != y) return false;
+        if (n >= 8) {
+            for (size_t i = 0; i + 8 < n; i += 8)
+                if (!same<uint64_t>(a + i, b + i)) return false;
+            return same<uint64_t>(a + n - 8, b + n - 8);
         }
-        for (; n; ++a, ++b, --n)
-            if (*a != *b) return false;
+        if (n >= 4) return same<uint32_t>(a, b) && same<uint32_t>(a + n - 4, b + n - 4);
+        for (size_t i = 0; i < n; ++i)
+            if (a[i] != b[i]) return false;
         return true;
+    }
+    template <class Word>
+    static bool same(const unsigned char* a, const unsigned char* b) {
+        Word x, y;
+        std::memcpy(&x, a, sizeof x);
+        std::memcpy(&y, b, sizeof y);
+        return x == y;
     }
 
     bool too_many(Py_ssize_t given) const {
@@ -293,7 +307,13 @@ private:
     std::vector<const char*> names_;
     Py_ssize_t nrequired_;
     Py_ssize_t nbound_;
-    std::vector<PyObject*> keys_;
+    // A parameter's interned name, and its characters when they are ASCII.
+    struct Name {
+        PyObject* key;
+        const unsigned char* text;
+        size_t len;
+    };
+    std::vector<Name> keys_;
     // The parameter each of the first keywords matched last time: only a
     // guess, tested before it is used (so a stale or wrapped one costs a
     // comparison, never a wrong match).

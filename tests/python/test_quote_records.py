@@ -265,3 +265,23 @@ def test_decimals_follow_the_module_name(monkeypatch):
     monkeypatch.undo()
     r3 = QuoteSTKv1.from_content(**QUOTE)
     assert type(r3.open) is Decimal and r3.open == r1.open
+
+
+def test_keywords_match_by_their_whole_text():
+    # Each keyword with one character changed, at every position, is a
+    # keyword of no parameter; the same texts as other kinds of str match.
+    class Key(str):
+        pass
+
+    for name in QUOTE:
+        for i in range(len(name)):
+            wrong = name[:i] + ("X" if name[i] != "X" else "Y") + name[i + 1:]
+            msg = dict(QUOTE)
+            msg[wrong] = msg.pop(name)
+            with pytest.raises(TypeError, match="unexpected keyword argument '%s'" % wrong):
+                QuoteSTKv1.from_content(**msg)
+    for make in (lambda k: "".join(list(k)), Key):
+        msg = {make(k): v for k, v in QUOTE.items()}
+        assert QuoteSTKv1.from_content(**msg).to_dict() == QuoteSTKv1.from_content(**QUOTE).to_dict()
+    with pytest.raises(TypeError, match="unexpected keyword argument 'cöde'"):
+        QuoteSTKv1.from_content(**fresh(QUOTE, cöde=1))

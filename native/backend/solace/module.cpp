@@ -3,6 +3,7 @@
 #include "backend/solace/module.h"
 
 #include "backend/solace/decimals.h"
+#include "backend/solace/iso_datetime.h"
 #include "backend/solace/module_state.h"
 #include "backend/solace/record_base.h"
 #include "backend/solace/records.h"
@@ -43,6 +44,7 @@ bool init(PyObject* m, const char* kind, std::initializer_list<Import> imports,
     if (!import_from(m, "typing", {"Dict", "List", "Any"})) return false;
     if (!import_from(m, "decimal", {"Decimal"})) return false;
     if (!remember_real_decimal()) return false;
+    if (!remember_datetime_class()) return false;
     if (!import_from(m, "utils", {"datetime_parser"}, 1)) return false;
     for (const Import& i : imports)
         if (!import_from(m, i.from, i.names)) return false;

@@ -70,6 +70,7 @@ struct State {
     PyObject* dict = nullptr;          // the module's namespace (borrowed from module)
     const char* repr_kind = "";        // "Quote" or "Depth"
     PyObject* real_decimal = nullptr;  // decimal.Decimal as imported, if immutable (decimals.h)
+    PyObject* datetime_class = nullptr;  // the C datetime.datetime, if any (iso_datetime.h)
     PyObject* base = nullptr;          // QuoteBase / DepthBase
     PyObject* getitem_descr = nullptr; // the base class's own __getitem__ descriptor
     PyObject* transform_fn = nullptr;  // the function inside the base's _transform_raw

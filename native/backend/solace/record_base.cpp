@@ -2,6 +2,7 @@
 #include "backend/solace/record_base.h"
 
 #include "backend/solace/decimals.h"
+#include "backend/solace/iso_datetime.h"
 #include "backend/solace/module_state.h"
 #include "backend/solace/records.h"
 #include "common/args.h"
@@ -150,6 +151,7 @@ inline PyObject* transform_raw(PyObject* k, PyObject* v, RawNames& names) {
     r = is_instance(v, datetime, names);
     if (r < 0) return nullptr;
     if (r) {
+        if (is_naive_c_datetime(v)) return naive_isoformat(v);
         // isoformat() of the C datetime class runs no Python code.
         if (reinterpret_cast<PyObject*>(Py_TYPE(v)) != datetime ||
             !type_is_immutable(Py_TYPE(v)))
