@@ -112,32 +112,23 @@ public:
         return bind(args, nargs, kwnames, nullptr);
     }
 
-    // The same for a (tuple, dict) call, as tp_new and tp_init receive it.
+    // The same for a (tuple, dict) call, as tp_new, tp_init and a
+    // METH_VARARGS | METH_KEYWORDS function receive it. The values borrowed
+    // from `kwargs` are only looked at until own() has taken references to
+    // them; no Python code runs in between.
     template <size_t N>
     bool parse_tuple(PyObject* args, PyObject* kwargs, Args<N>& out) {
         if (!fits(N)) return false;
         const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-        if (!kwargs || PyDict_GET_SIZE(kwargs) == 0) {
-            if (!bind(&PyTuple_GET_ITEM(args, 0), nargs, nullptr, out.slot_)) return false;
-            out.own(static_cast<size_t>(size()));
-            return true;
+        if (!bind_positional(&PyTuple_GET_ITEM(args, 0), nargs, out.slot_)) return false;
+        if (kwargs && PyDict_GET_SIZE(kwargs) != 0) {
+            if (!intern()) return false;
+            Py_ssize_t pos = 0, k = 0;
+            PyObject *key, *value;
+            while (PyDict_Next(kwargs, &pos, &key, &value))
+                if (!bind_keyword(key, value, k++, nargs, out.slot_)) return false;
         }
-        // The values borrowed from `kwargs` are only looked at until own()
-        // has taken references to them; no Python code runs in between.
-        const Py_ssize_t nkw = PyDict_GET_SIZE(kwargs);
-        std::vector<PyObject*> stack(static_cast<size_t>(nargs + nkw));
-        for (Py_ssize_t i = 0; i < nargs; ++i) stack[static_cast<size_t>(i)] = PyTuple_GET_ITEM(args, i);
-        Ref kwnames = Ref::steal(PyTuple_New(nkw));
-        if (!kwnames) return false;
-        Py_ssize_t pos = 0, k = 0;
-        PyObject *key, *value;
-        while (k < nkw && PyDict_Next(kwargs, &pos, &key, &value)) {
-            Py_INCREF(key);
-            PyTuple_SET_ITEM(kwnames.get(), k, key);
-            stack[static_cast<size_t>(nargs + k)] = value;
-            ++k;
-        }
-        if (!bind(stack.data(), nargs, kwnames.get(), out.slot_)) return false;
+        if (!bind_required(nargs, out.slot_)) return false;
         out.own(static_cast<size_t>(size()));
         return true;
     }
@@ -152,42 +143,56 @@ private:
     // Binds the arguments to out[0..size()) as borrowed references; no
     // Python code runs here.
     bool bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
-        const Py_ssize_t n = size();
         nargs = PyVectorcall_NARGS(static_cast<size_t>(nargs));
+        if (!bind_positional(args, nargs, out)) return false;
+        if (kwnames) {
+            if (!intern()) return false;
+            const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+            for (Py_ssize_t k = 0; k < nkw; ++k)
+                if (!bind_keyword(PyTuple_GET_ITEM(kwnames, k), args[nargs + k], k, nargs, out))
+                    return false;
+        }
+        return bind_required(nargs, out);
+    }
+
+    // The positional arguments to the first slots, the other slots empty.
+    bool bind_positional(PyObject* const* args, Py_ssize_t nargs, PyObject** out) const {
+        const Py_ssize_t n = size();
         if (nargs > n) return too_many(nargs);
         Py_ssize_t i = 0;
         for (; i < nargs; ++i) out[i] = args[i];
         for (; i < n; ++i) out[i] = nullptr;
-        if (kwnames) {
-            if (!intern()) return false;
-            const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
-            for (Py_ssize_t k = 0; k < nkw; ++k) {
-                PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-                // CPython 3.8 passes non-str keys of **mapping through to C
-                // functions; they get the interpreter's own error, and are
-                // never formatted as text.
-                if (!PyUnicode_Check(key)) {
-                    PyErr_SetString(PyExc_TypeError, "keywords must be strings");
-                    return false;
-                }
-                Py_ssize_t slot = find(key, nargs + k, k);
-                if (slot < 0) {
-                    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                                 fname_, key);
-                    return false;
-                }
-                if (out[slot]) {
-                    PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
-                                 fname_, names_[static_cast<size_t>(slot)]);
-                    return false;
-                }
-                out[slot] = args[nargs + k];
-            }
+        return true;
+    }
+
+    // The keyword argument `key`=`value`, the k-th one given, to its slot.
+    bool bind_keyword(PyObject* key, PyObject* value, Py_ssize_t k, Py_ssize_t nargs,
+                      PyObject** out) const {
+        // CPython 3.8 passes non-str keys of **mapping through to C
+        // functions; they get the interpreter's own error, and are
+        // never formatted as text.
+        if (!PyUnicode_Check(key)) {
+            PyErr_SetString(PyExc_TypeError, "keywords must be strings");
+            return false;
         }
-        if (nargs < nrequired_) {
-            for (Py_ssize_t j = nargs; j < nrequired_; ++j)
-                if (!out[j]) return missing(out);
+        const Py_ssize_t slot = find(key, nargs + k, k);
+        if (slot < 0) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fname_, key);
+            return false;
         }
+        if (out[slot]) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", fname_,
+                         names_[static_cast<size_t>(slot)]);
+            return false;
+        }
+        out[slot] = value;
+        return true;
+    }
+
+    // Every required parameter has an argument.
+    bool bind_required(Py_ssize_t nargs, PyObject** out) const {
+        for (Py_ssize_t j = nargs; j < nrequired_; ++j)
+            if (!out[j]) return missing(out);
         return true;
     }
 

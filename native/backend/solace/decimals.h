@@ -123,10 +123,11 @@ inline PyObject* to_decimal(PyObject* decimal, PyObject* x) {
         Ref keep = Ref::borrow(decimal);  // any callable may stand in for Decimal
         return call1(decimal, x);
     }
-    // The hash of an exact str is computed once and kept in the object; it
-    // fails only when an old-style str cannot be made ready.
-    const Py_hash_t h = PyObject_Hash(x);
-    if (h == -1) return nullptr;
+    // The hash of an exact str is computed once and kept in the object,
+    // where it is read directly; computing it fails only when an old-style
+    // str cannot be made ready.
+    Py_hash_t h = reinterpret_cast<PyASCIIObject*>(x)->hash;
+    if (h == -1 && (h = PyObject_Hash(x)) == -1) return nullptr;
     CacheEntry& slot = decimal_cache_slot(h);
     if (slot.key && (slot.key == x || same_text(slot.key, x))) return new_ref(slot.value);
     PyObject* d = call1(decimal, x);

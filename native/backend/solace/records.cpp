@@ -195,7 +195,7 @@ PyObject* RecordClass::init(PyObject* self, PyObject* const* args, Py_ssize_t na
 // ---- the factories ----------------------------------------------------------
 
 FactoryMethod::FactoryMethod(RecordClass& record, const Field* fields, const char* name,
-                             Params params, FastFunction entry)
+                             Params params, DictFunction entry)
     : record_(record), fields_(fields), name_(name), params_(std::move(params)), entry_(entry) {
     doc_ = signature(name_, "cls", params_.size(), [this](Py_ssize_t j) { return params_.name(j); });
     record_.add_factory(this);

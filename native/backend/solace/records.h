@@ -77,8 +77,12 @@ constexpr auto args_in_row_order() {
 template <const auto& Fields>
 inline constexpr auto kArgsInRowOrder = args_in_row_order<Fields>();
 
-// Entry point of a fast-call method.
+// Entry point of a fast-call method (__init__).
 using FastFunction = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+// Entry point of a factory: (cls, args, kwargs). Factories are called with
+// `**content`, which the interpreter then hands over as the dict itself
+// instead of unpacking it into a keyword vector first.
+using DictFunction = PyObject* (*)(PyObject*, PyObject*, PyObject*);
 
 class FactoryMethod;
 
@@ -199,17 +203,21 @@ public:
     const char* name() const { return name_; }
     const Field* fields() const { return fields_; }
     // The method entry for the class (valid for the life of the process).
-    Method method() const { return {{name_, fast(entry_), kFastKw, doc_.c_str()}, Kind::Class}; }
+    Method method() const {
+        return {{name_, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(entry_)),
+                 METH_VARARGS | METH_KEYWORDS, doc_.c_str()},
+                Kind::Class};
+    }
 
 protected:
     FactoryMethod(RecordClass& record, const Field* fields, const char* name, Params params,
-                  FastFunction entry);
+                  DictFunction entry);
 
     RecordClass& record_;
     const Field* fields_;  // the table the factory was compiled from
     const char* name_;
     Params params_;
-    FastFunction entry_;
+    DictFunction entry_;
     std::string doc_;  // text signature
 };
 
@@ -313,17 +321,17 @@ class Factory : public FactoryMethod {
 public:
     // `entry` is the factory's entry point (factory_entry); `flag` the value
     // of a Flag field.
-    Factory(RecordClass& record, const char* name, FastFunction entry, long flag = 0)
+    Factory(RecordClass& record, const char* name, DictFunction entry, long flag = 0)
         : FactoryMethod(record, Fields, name, params(name, std::make_index_sequence<kArgs>{}), entry),
           flag_(flag) {}
 
     // Parses and tests the arguments, converts them field by field in slot
     // order, and makes the record through the class.
-    PyObject* call(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    PyObject* call(PyObject* cls, PyObject* args, PyObject* kwargs) {
         return guarded([&]() -> PyObject* {
-            // On a cache line: parse() copies the argument vector as a block.
+            // On a cache line: own() copies the argument slots as a block.
             alignas(64) Args<kArgs> a;
-            if (!params_.parse(args, nargs, kwnames, a)) return nullptr;
+            if (!params_.parse_tuple(args, kwargs, a)) return nullptr;
             if (!check(a, std::make_index_sequence<kArgs>{})) return nullptr;
             Made made;
             PyObject* values[kSlots];
@@ -388,8 +396,8 @@ PyObject* init_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 }
 
 template <auto* F>
-PyObject* factory_entry(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return F->call(cls, args, nargs, kwnames);
+PyObject* factory_entry(PyObject* cls, PyObject* args, PyObject* kwargs) {
+    return F->call(cls, args, kwargs);
 }
 
 }  // namespace solace
