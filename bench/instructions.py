@@ -48,6 +48,7 @@ def child(data_path, names, compiled_only):
     import records
     with open(data_path, encoding="utf-8") as f:
         data = json.load(f)
+    given = records.given_cases()
     all_cases = [(c, RECORD_CALLS) for c in records.cases()]
     all_cases += [(c, LIST_CALLS) for c in contracts.cases(data, check=not compiled_only)]
     plan = []
@@ -58,8 +59,9 @@ def child(data_path, names, compiled_only):
     for (name, compiled, twin, floor), n in all_cases:
         if names and name not in names:
             continue
-        for who, fn in (("compiled", compiled), ("twin", twin), ("floor", floor)):
-            if compiled_only and who != "compiled":
+        for who, fn in (("compiled", compiled), ("twin", twin), ("floor", floor),
+                        ("given", given.get(name))):
+            if fn is None or (compiled_only and who not in ("compiled", "given")):
                 continue
             for mode, run in (("make", _make), ("loop", _loop)):
                 fn()  # warm
@@ -116,6 +118,22 @@ def main():
     for name in seen:
         cells = ["{:,.0f}".format(per[(name, w, m)]) for m in ("make", "loop") for w in whos]
         print("| %s | %s |" % (name, " | ".join(cells)))
+    factories = [name for name in seen if (name, "given", "make") in per]
+    if factories:
+        print()
+        print("The factories' own work (make): compiled less the caller's share "
+              "(**content and datetime_parser)")
+        print("| case | compiled | caller's share | own work |" +
+              ("" if compiled_only else " floor | own work / floor |"))
+        print("|---|---:|---:|---:|" + ("" if compiled_only else "---:|---:|"))
+        for name in factories:
+            comp, share = per[(name, "compiled", "make")], per[(name, "given", "make")]
+            cells = [comp, share, comp - share]
+            line = "| %s | %s" % (name, " | ".join("{:,.0f}".format(c) for c in cells))
+            if not compiled_only:
+                floor = per[(name, "floor", "make")]
+                line += " | {:,.0f} | {:.2f}x".format(floor, (comp - share) / floor)
+            print(line + " |")
 
 
 if __name__ == "__main__":

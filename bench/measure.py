@@ -111,6 +111,8 @@ def measure(name, size, compiled, twin, floor, n, rounds):
     return {
         "name": name,
         "size": size,
+        "compiled": compiled,
+        "floor": floor,
         "make": make_times((compiled, twin, floor), n, rounds),
         "loop": loop_times((compiled, twin, floor), n, rounds),
     }
