@@ -262,8 +262,13 @@ private:
     // where they end, overlapping what was compared before.
     static bool same_bytes(const unsigned char* a, const unsigned char* b, size_t n) {
         if (n >= 8) {
-            for (size_t i = 0; i + 8 < n; i += 8)
-                if (!same<uint64_t>(a + i, b + i)) return false;
+            if (n > 16) {
+                if (!same<uint64_t>(a, b) || !same<uint64_t>(a + 8, b + 8)) return false;
+                for (size_t i = 16; i + 8 < n; i += 8)
+                    if (!same<uint64_t>(a + i, b + i)) return false;
+            } else if (n > 8 && !same<uint64_t>(a, b)) {
+                return false;
+            }
             return same<uint64_t>(a + n - 8, b + n - 8);
         }
         if (n >= 4) return same<uint32_t>(a, b) && same<uint32_t>(a + n - 4, b + n - 4);
