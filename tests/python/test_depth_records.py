@@ -5,6 +5,7 @@ import decimal
 import inspect
 import subprocess
 import sys
+import weakref
 from decimal import Decimal
 
 import pytest
@@ -121,6 +122,33 @@ def test_fop_prices_have_no_fallback(field):
 def test_stock_bad_prices(factory, field, value, exc):
     with pytest.raises(exc):
         getattr(DepthSTKv1, factory)(**fresh(DEPTH_STK, **{field: value}))
+
+
+@pytest.mark.parametrize("n", [3, 16, 17, 40])
+def test_a_failed_price_list_releases_what_it_made(n, monkeypatch):
+    # A conversion that fails partway through a price list leaves nothing
+    # alive of the prices converted before it, however long the list.
+    made = []  # a weak reference to each price made
+
+    def alive():
+        return sum(ref() is not None for ref in made)
+
+    class Price(Decimal):
+        def __new__(cls, text):
+            if text == "bad":
+                raise ValueError("bad price")
+            p = Decimal.__new__(cls, text)
+            made.append(weakref.ref(p))
+            return p
+
+    monkeypatch.setattr(depth, "Decimal", Price)
+    prices = ["1.%d" % i for i in range(n - 1)] + ["bad"]
+    with pytest.raises(ValueError, match="bad price"):
+        DepthSTKv1.from_content(**fresh(DEPTH_STK, bid_price=prices))
+    assert made and alive() == 0
+    r = DepthSTKv1.from_content(**fresh(DEPTH_STK, bid_price=prices[:-1]))
+    assert r.bid_price == [Decimal(p) for p in prices[:-1]]
+    assert alive() == n - 1 + len(DEPTH_STK["ask_price"])
 
 
 def test_prices_stay_exact_across_many_texts():
