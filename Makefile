@@ -23,7 +23,8 @@ export CMAKE_CXX_COMPILER_LAUNCHER := ccache
 # The engine's GoogleTest suite is built with the package (OFF: the modules only).
 ENGINE_TESTS ?= ON
 CMAKE_DEFS ?=
-# The benchmark scripts (the other files in bench/ are their twins and data makers).
+# The benchmark scripts (the other files in bench/ are their twins and data
+# makers, and compare.py, which runs records and contracts over several builds).
 BENCHES := records contracts signing parallel stall
 export PIP_DISABLE_PIP_VERSION_CHECK := 1
 
