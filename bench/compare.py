@@ -21,6 +21,10 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import measure  # noqa: E402
+
 UNITS = {"ms": 1e-3, "us": 1e-6, "ns": 1e-9, "x": 1.0}
 
 
@@ -45,7 +49,7 @@ def tables(text):
     return {case: (cells, own.get(case)) for case, cells in main.items()}
 
 
-def measure(python, runs):
+def medians(python, runs):
     """{case: {figure: median}} for one interpreter."""
     per_case = {}
     for script, n in (("records.py", runs[0]), ("contracts.py", runs[1])):
@@ -68,14 +72,6 @@ def version(python):
                           check=True, stdout=subprocess.PIPE, universal_newlines=True).stdout.strip()
 
 
-def fmt(seconds):
-    if seconds >= 1e-3:
-        return "%.1f ms" % (seconds * 1e3)
-    if seconds >= 1e-6:
-        return "%.2f us" % (seconds * 1e6)
-    return "%.0f ns" % (seconds * 1e9)
-
-
 def main():
     args = sys.argv[1:]
     runs = (5, 3)
@@ -90,7 +86,7 @@ def main():
             sys.exit("--before needs as many interpreters as are compared")
     if not after:
         sys.exit(__doc__)
-    results = [(version(p), measure(p, runs), measure(b, runs) if before else None)
+    results = [(version(p), medians(p, runs), medians(b, runs) if before else None)
                for p, b in zip(after, before or [None] * len(after))]
     print("median of %d runs of records.py and %d of contracts.py; make times; %s"
           % (runs[0], runs[1], "in brackets: the build compared against" if before else ""))
@@ -110,7 +106,8 @@ def main():
                     text += " (%.*fx)" % (digits, then[case][key])
                 return text
             print("| %s | %s | %s | %s | %s | %s | %s | %s |" % (
-                case if i == 0 else "", ver, fmt(f["compiled"]), fmt(f["twin"]), fmt(f["floor"]),
+                case if i == 0 else "", ver, measure.fmt(f["compiled"]), measure.fmt(f["twin"]),
+                measure.fmt(f["floor"]),
                 ratio("twin/compiled", 1), ratio("compiled/floor", 2), ratio("own/floor", 2)))
 
 

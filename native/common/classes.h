@@ -36,7 +36,7 @@ struct Method {
 
 inline constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
 
-// Wraps a fast-call function pointer for PyMethodDef.
+// Wraps a function pointer of any calling convention for PyMethodDef.
 template <class F>
 inline PyCFunction fast(F f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));

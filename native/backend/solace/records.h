@@ -204,9 +204,7 @@ public:
     const Field* fields() const { return fields_; }
     // The method entry for the class (valid for the life of the process).
     Method method() const {
-        return {{name_, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(entry_)),
-                 METH_VARARGS | METH_KEYWORDS, doc_.c_str()},
-                Kind::Class};
+        return {{name_, fast(entry_), METH_VARARGS | METH_KEYWORDS, doc_.c_str()}, Kind::Class};
     }
 
 protected:
